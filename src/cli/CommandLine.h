@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <span>
+
+// The whole tool: scans the arguments (argument 0, the program's name,
+// included), loads the archive named with -f and runs the actions asked for,
+// always in the same order: console listing, list file, extraction. Every
+// message goes to `out`. Returns the process exit status: 1 when an input
+// archive was missing or any "Exit Message" line was printed, 0 otherwise.
+int runCommandLine(std::span<const char* const> arguments, std::ostream& out);
+
+// The entry number of -o, converted as C's atoi converts text (leading blanks,
+// an optional sign, digits up to the first other character, 0 without
+// digits), except that values beyond signed 32 bits saturate instead of
+// wrapping, so that they can never select a real entry.
+std::int32_t parseEntryNumber(const char* text);

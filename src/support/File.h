@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "support/String.h"
+
+// An open file with the few operations the tool needs, closed when the handle
+// goes out of scope. Everything platform-specific about files lives behind
+// this class (one body per platform), so the rest of the code stays portable.
+class File {
+public:
+    File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    ~File();
+
+    // Opens for reading only, so read-only files open too. Where no file
+    // exists, an empty one (readable and writable) is created first.
+    static File openForReadingCreating(const String& path);
+    // Opens for binary writing, creating the file or truncating it.
+    static File createForWriting(const String& path);
+
+    [[nodiscard]] bool isOpen() const { return handle_ != closedHandle; }
+    // Size in bytes of a regular file; 0 for anything else (a pipe or a
+    // device has no size to bound allocations by).
+    [[nodiscard]] std::int64_t size() const;
+    // Reads up to `length` bytes from `offset` on, until done, end of file or
+    // an error; returns the number of bytes read.
+    std::int64_t readAt(std::int64_t offset, char* buffer, std::int64_t length) const;
+    // Writes all `length` bytes; false when any of them could not be written.
+    bool writeAll(const char* data, std::int64_t length);
+    // Closes now, reporting whether the close succeeded (a delayed write
+    // error can surface here).
+    bool close();
+
+private:
+    static constexpr std::intptr_t closedHandle = -1;
+    explicit File(std::intptr_t handle) : handle_(handle) {}
+
+    std::intptr_t handle_ = closedHandle;
+};
+
+// The path as the platform's file functions want it (UTF-8 bytes in, native out).
+std::filesystem::path toNativePath(const String& path);

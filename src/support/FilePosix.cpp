@@ -1,0 +1,107 @@
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "support/File.h"
+
+namespace {
+
+// A single read or write is capped so that a size never overflows ssize_t
+// and the kernel's own per-call limit is never in question.
+constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
+
+int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
+
+std::intptr_t openRetrying(const char* path, int flags)
+{
+    int fd = -1;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+} // namespace
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, closedHandle)) {}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, closedHandle);
+    }
+    return *this;
+}
+
+File::~File() { close(); }
+
+File File::openForReadingCreating(const String& path) { return File(openRetrying(path.c_str(), O_RDONLY | O_CREAT)); }
+
+File File::createForWriting(const String& path)
+{
+    return File(openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
+}
+
+std::int64_t File::size() const
+{
+    struct stat status {};
+    if (::fstat(descriptor(handle_), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return 0;
+    }
+    return status.st_size;
+}
+
+std::int64_t File::readAt(std::int64_t offset, char* buffer, std::int64_t length) const
+{
+    if (offset < 0) {
+        return 0;
+    }
+    std::int64_t done = 0;
+    while (done < length) {
+        const std::int64_t chunk = std::min(length - done, maxChunk);
+        const ssize_t got = ::pread(descriptor(handle_), buffer + done, static_cast<std::size_t>(chunk),
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
+
+// NOLINTNEXTLINE(readability-make-member-function-const): writing changes the file
+bool File::writeAll(const char* data, std::int64_t length)
+{
+    std::int64_t done = 0;
+    while (done < length) {
+        const std::int64_t chunk = std::min(length - done, maxChunk);
+        const ssize_t put = ::write(descriptor(handle_), data + done, static_cast<std::size_t>(chunk));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+bool File::close()
+{
+    if (!isOpen()) {
+        return true;
+    }
+    // POSIX leaves the descriptor closed even when close fails, so never retry
+    const bool closed = ::close(descriptor(std::exchange(handle_, closedHandle))) == 0;
+    return closed;
+}
+
+std::filesystem::path toNativePath(const String& path) { return {path.c_str()}; }

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <vector>
+
+#include "ArchiveWriter.h"
+#include "TestSupport.h"
+#include "cli/CommandLine.h"
+
+namespace {
+
+const std::string help = "Flags:\n"
+                         " Help Screen: -h\n"
+                         "  Input File:  -f <filename>\n"
+                         "  List TRE Contents: -l\n"
+                         "  List TRE Contents to file: -lf <listfile>\n"
+                         "  Output File: -o <tre_filenum> <out_filename>\n";
+const std::string noInput = "Exit Message: You must have an input file.\n";
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ArchiveWriter().add("first.txt", "1").add("second/file.bin", "22").writeTo(archive);
+        ArchiveWriter().add("other.txt", "333").writeTo(other);
+    }
+
+    TempDir dir;
+    std::string archive = dir / "a.tre";
+    std::string other = dir / "b.tre";
+    std::string out = dir / "out.bin";
+};
+
+} // namespace
+
+TEST_F(CommandLineTest, ProgramNameAloneShowsHelp)
+{
+    std::ostringstream output;
+    const std::vector<const char*> argv{"tretool"};
+    EXPECT_EQ(runCommandLine(argv, output), 0);
+    EXPECT_EQ(output.str(), help);
+}
+
+TEST_F(CommandLineTest, HelpPrintsDuringTheScanAndTheRunGoesOn)
+{
+    EXPECT_EQ(runTool({"-h"}).output, help + noInput);
+    EXPECT_EQ(runTool({"-h"}).status, 1);
+
+    const RunResult withArchive = runTool({"-f", archive, "-h", "-l"});
+    EXPECT_EQ(withArchive.status, 0);
+    EXPECT_EQ(withArchive.output, help + "0: first.txt\n1: second/file.bin\n");
+
+    EXPECT_EQ(runTool({"-h", "-h"}).output, help + help + noInput);
+}
+
+TEST_F(CommandLineTest, ProgramNameIsScannedLikeAnyArgument)
+{
+    std::ostringstream output;
+    const std::vector<const char*> argv{"-h", "-l"};
+    EXPECT_EQ(runCommandLine(argv, output), 1);
+    EXPECT_EQ(output.str(), help + noInput);
+}
+
+TEST_F(CommandLineTest, WithoutInputNothingRunsAndNothingIsWritten)
+{
+    for (const auto& result : {runTool({"-l"}), runTool({"-o", "0", out}), runTool({"-lf", out}), runTool({"x"})}) {
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.output, noInput);
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(CommandLineTest, InputAloneLoadsAndPrintsNothing)
+{
+    EXPECT_EQ(runTool({"-f", archive}).status, 0);
+    EXPECT_EQ(runTool({"-f", archive}).output, "");
+}
+
+TEST_F(CommandLineTest, MissingArchiveIsCreatedEmptyAndListsNothing)
+{
+    const std::string missing = dir / "new.tre";
+    const RunResult result = runTool({"-f", missing, "-l"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(std::filesystem::exists(missing));
+    EXPECT_EQ(std::filesystem::file_size(missing), 0U);
+}
+
+TEST_F(CommandLineTest, ValuesAreConsumedAndNeverReadAsFlags)
+{
+    // the archive path becomes "-l": a file of that name in the working folder
+    const std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const RunResult result = runTool({"-f", "-l"});
+    std::filesystem::current_path(saved);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(std::filesystem::exists(dir / "-l"));
+}
+
+TEST_F(CommandLineTest, LastFlagWins)
+{
+    EXPECT_EQ(runTool({"-f", archive, "-f", other, "-l"}).output, "0: other.txt\n");
+    const RunResult extract = runTool({"-f", archive, "-o", "0", dir / "x", "-o", "1", out});
+    EXPECT_EQ(extract.output, "Outputting file (second/file.bin) to file (" + out +
+                                  ").\n"
+                                  "Filesize is 2, and file offset is 157.\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "x"));
+    EXPECT_EQ(readFile(out), "22");
+}
+
+TEST_F(CommandLineTest, UnknownArgumentsAreIgnored)
+{
+    const RunResult result = runTool({"-L", "-F", "--f", "-f", archive, "-l", "-lF", "l"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "0: first.txt\n1: second/file.bin\n");
+}
+
+TEST(ParseEntryNumber, ConvertsLikeAtoiAndSaturates)
+{
+    constexpr auto max = std::numeric_limits<std::int32_t>::max();
+    constexpr auto min = std::numeric_limits<std::int32_t>::min();
+    const std::vector<std::pair<const char*, std::int32_t>> cases{
+        {"7", 7},
+        {" 7", 7},
+        {"\t\n\v\f\r 9", 9},
+        {"+3", 3},
+        {"-2", -2},
+        {"-0", 0},
+        {"7abc", 7},
+        {"x", 0},
+        {"", 0},
+        {"+", 0},
+        {"- 1", 0},
+        {"2147483647", max},
+        {"-2147483648", min},
+        {"2147483648", max},
+        {"4294967296", max},
+        {"99999999999", max},
+        {"-99999999999", min},
+        {"000000000000000000042", 42},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(parseEntryNumber(text), expected) << '"' << text << '"';
+    }
+}
+
+TEST_F(CommandLineTest, AtoiFormsSelectEntries)
+{
+    EXPECT_EQ(runTool({"-f", archive, "-o", "x", out}).output.substr(0, 29), "Outputting file (first.txt) t");
+    EXPECT_EQ(runTool({"-f", archive, "-o", " +1abc", out}).output.substr(0, 35),
+              "Outputting file (second/file.bin) t");
+    for (const char* outOfRange : {"4294967296", "4294967297", "99999999999", "-4294967295", "2"}) {
+        const RunResult result = runTool({"-f", archive, "-o", outOfRange, out});
+        EXPECT_EQ(result.output, "Invalid TRE_Filenum.\n") << outOfRange;
+        EXPECT_EQ(result.status, 0);
+    }
+}
+
+TEST_F(CommandLineTest, FlagWithoutItsValuesIsReportedAfterTheScan)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string output;
+    };
+    const std::string needsInput = "Exit Message: -f needs <filename>.\n";
+    const std::string needsList = "Exit Message: -lf needs <listfile>.\n";
+    const std::string needsOutput = "Exit Message: -o needs <tre_filenum> <out_filename>.\n";
+    const std::vector<Case> cases{
+        {{"-f"}, needsInput},
+        {{"-l", "-f"}, needsInput},
+        {{"-f", archive, "-lf"}, needsList},
+        {{"-f", archive, "-o"}, needsOutput},
+        {{"-f", archive, "-o", "1"}, needsOutput},
+        {{"-f", archive, "-o", "-f"}, needsOutput},
+        {{"-h", "-f"}, help + needsInput},
+        {{"-f", archive, "-l", "-lf", dir / "list.txt", "-o", "0"}, needsOutput},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"tretool"};
+        for (const std::string& argument : c.arguments) {
+            argv.push_back(argument.c_str());
+        }
+        std::ostringstream output;
+        EXPECT_EQ(runCommandLine(argv, output), 1);
+        EXPECT_EQ(output.str(), c.output);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "list.txt"));
+}
+
+TEST_F(CommandLineTest, ArchiveThatCannotBeOpenedStopsBeforeAnyAction)
+{
+    const std::string list = dir / "list.txt";
+    for (const std::string& bad : {dir.path().string(), dir / "missing/a.tre", std::string()}) {
+        const RunResult result = runTool({"-f", bad, "-l", "-lf", list, "-o", "0", out});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.output, "Exit Message: Cannot open archive (" + bad + ").\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(list));
+    EXPECT_FALSE(std::filesystem::exists(out));
+}

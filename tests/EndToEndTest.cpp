@@ -1,0 +1,95 @@
+// Runs the real tretool executable: exit status, standard output, and
+// nothing at all on standard error. TRETOOL_WRAPPER, when set, is put in
+// front of the command (valgrind, for instance).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+#include "ArchiveWriter.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct ProcessResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& argument) { return "\"" + argument + "\""; }
+
+int exitStatus(int systemResult)
+{
+#if defined(_WIN32)
+    return systemResult;
+#else
+    return WIFEXITED(systemResult) ? WEXITSTATUS(systemResult) : 128 + WTERMSIG(systemResult);
+#endif
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    ProcessResult run(const std::vector<std::string>& arguments, const std::string& prefix = "")
+    {
+        std::string command = prefix;
+        if (const char* wrapper = std::getenv("TRETOOL_WRAPPER")) {
+            command += std::string(wrapper) + " ";
+        }
+        command += quoted(TRETOOL_EXECUTABLE);
+        for (const std::string& argument : arguments) {
+            command += " " + quoted(argument);
+        }
+        const std::string outPath = dir / "stdout.txt";
+        const std::string errPath = dir / "stderr.txt";
+        command += " >" + quoted(outPath) + " 2>" + quoted(errPath);
+        const int status = exitStatus(std::system(command.c_str()));
+        return {status, readFile(outPath), readFile(errPath)};
+    }
+
+    TempDir dir;
+    std::string archive = dir / "a.tre";
+    std::string out = dir / "out.bin";
+};
+
+} // namespace
+
+TEST_F(EndToEndTest, NoArgumentsShowsHelp)
+{
+    const ProcessResult result = run({});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.substr(0, 7), "Flags:\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(EndToEndTest, ListsAndExtracts)
+{
+    ArchiveWriter().add("docs/a.txt", "alpha").add("b.bin", std::string("\0\r\n\x1a", 4)).writeTo(archive);
+    const ProcessResult result = run({"-o", "1", out, "-f", archive, "-l"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "0: docs/a.txt\n1: b.bin\n"
+                          "Outputting file (b.bin) to file (" +
+                              out +
+                              ").\n"
+                              "Filesize is 4, and file offset is 161.\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(readFile(out), std::string("\0\r\n\x1a", 4));
+}
+
+TEST_F(EndToEndTest, FailuresEndWithStatusOne)
+{
+    ArchiveWriter().add(TestRecord{.name = "cut", .data = "ab", .size = 3}).writeTo(archive);
+    const ProcessResult shortRead = run({"-f", archive, "-o", "0", out});
+    EXPECT_EQ(shortRead.status, 1);
+    EXPECT_NE(shortRead.out.find("Exit Message: Read only 2 of 3 bytes of entry 0.\n"), std::string::npos);
+    EXPECT_EQ(shortRead.err, "");
+
+    const ProcessResult noInput = run({"-l"});
+    EXPECT_EQ(noInput.status, 1);
+    EXPECT_EQ(noInput.out, "Exit Message: You must have an input file.\n");
+    EXPECT_EQ(noInput.err, "");
+}

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "ArchiveWriter.h"
+#include "TestSupport.h"
+
+namespace {
+
+std::string report(const std::string& name, const std::string& out, long long size, long long offset)
+{
+    return "Outputting file (" + name + ") to file (" + out + ").\nFilesize is " + std::to_string(size) +
+           ", and file offset is " + std::to_string(offset) + ".\n";
+}
+
+class ExtractionTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string archive = dir / "a.tre";
+    std::string out = dir / "out.bin";
+};
+
+} // namespace
+
+TEST_F(ExtractionTest, EveryEntryMatchesItsByteRangeInTheArchive)
+{
+    ArchiveWriter()
+        .add("zero", "")
+        .add("text.txt", "line\nline\r\n")
+        .add("bin/ctrl.bin", std::string("\0\x1a\r\n\xff", 5))
+        .add("dir/x", std::string(70000, 'x'))
+        .add("last", "end")
+        .writeTo(archive);
+    const std::string bytes = readFile(archive);
+    const std::vector<std::pair<std::string, std::size_t>> entries{
+        {"zero", 0}, {"text.txt", 11}, {"bin/ctrl.bin", 5}, {"dir/x", 70000}, {"last", 3}};
+    std::size_t offset = 8 + 5 * 74;
+    for (std::size_t n = 0; n < entries.size(); ++n) {
+        SCOPED_TRACE(n);
+        writeFile(out, "previous content, longer than some entries");
+        const RunResult result = runTool({"-f", archive, "-o", std::to_string(n), out});
+        const auto& [name, size] = entries[n];
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, report(name, out, static_cast<long long>(size), static_cast<long long>(offset)));
+        EXPECT_EQ(readFile(out), bytes.substr(offset, size));
+        offset += size;
+    }
+}
+
+TEST_F(ExtractionTest, NumbersOutOfRangeCreateNoFile)
+{
+    ArchiveWriter().add("a", "1").add("b", "2").add("c", "3").add("d", "4").add("e", "5").writeTo(archive);
+    for (const char* number : {"5", "-1", "2147483647"}) {
+        const RunResult result = runTool({"-f", archive, "-o", number, out});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, "Invalid TRE_Filenum.\n");
+    }
+    ArchiveWriter().writeTo(archive);
+    EXPECT_EQ(runTool({"-f", archive, "-o", "0", out}).output, "Invalid TRE_Filenum.\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(ExtractionTest, OutputPathNamingTheArchiveReplacesItWithTheEntry)
+{
+    ArchiveWriter().add("a", "first").add("b", "second").writeTo(archive);
+    const RunResult result = runTool({"-f", archive, "-o", "1", archive});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readFile(archive), "second");
+}
+
+TEST_F(ExtractionTest, ReportShowsSignedFiguresAndShortReadsAreReported)
+{
+    constexpr std::int32_t min = std::numeric_limits<std::int32_t>::min();
+    struct Case {
+        TestRecord record;
+        std::string expectedData;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {{.name = "neg", .data = "abc", .size = min}, "", "Exit Message: Entry 0 has an invalid size (-2147483648).\n"},
+        {{.name = "neg", .data = "abc", .size = -1}, "", "Exit Message: Entry 0 has an invalid size (-1).\n"},
+        {{.name = "far", .data = "abc", .offset = 100000}, "", "Exit Message: Read only 0 of 3 bytes of entry 0.\n"},
+        {{.name = "neg", .data = "abc", .offset = min}, "", "Exit Message: Read only 0 of 3 bytes of entry 0.\n"},
+        {{.name = "long", .data = "abc", .size = 4}, "abc", "Exit Message: Read only 3 of 4 bytes of entry 0.\n"},
+        {{.name = "huge", .data = "abc", .size = 0x7fffffff},
+         "abc",
+         "Exit Message: Read only 3 of 2147483647 bytes of entry 0.\n"},
+        {{.name = "exact", .data = "abc"}, "abc", ""},
+        {{.name = "empty", .offset = -5, .size = 0}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const TestRecord& record = c.record;
+        ArchiveWriter().add(record).writeTo(archive);
+        writeFile(out, "stale");
+        const RunResult result = runTool({"-f", archive, "-o", "0", out});
+        const auto size = record.size.value_or(static_cast<std::int32_t>(record.data.size()));
+        const auto offset = record.offset.value_or(8 + 74);
+        EXPECT_EQ(result.output, report(record.name, out, size, offset) + c.message);
+        EXPECT_EQ(result.status, c.message.empty() ? 0 : 1);
+        EXPECT_EQ(readFile(out), c.expectedData);
+    }
+}
+
+TEST_F(ExtractionTest, OutputThatCannotBeWrittenIsReportedOnce)
+{
+    ArchiveWriter().add("ok", "data").add(TestRecord{.name = "short", .data = "x", .size = 9}).writeTo(archive);
+    std::vector<std::string> unwritable{dir / "missing/out.bin", dir.path().string()};
+    if (std::filesystem::exists("/dev/full")) {
+        unwritable.emplace_back("/dev/full");
+    }
+    for (const std::string& bad : unwritable) {
+        for (const char* number : {"0", "1"}) {
+            SCOPED_TRACE(bad + " entry " + number);
+            const RunResult result = runTool({"-f", archive, "-o", number, bad});
+            EXPECT_EQ(result.status, 1);
+            const std::string expectedReport =
+                number[0] == '0' ? report("ok", bad, 4, 156) : report("short", bad, 9, 160);
+            EXPECT_EQ(result.output, expectedReport + "Exit Message: Cannot write output file (" + bad + ").\n");
+        }
+    }
+}
+
+TEST_F(ExtractionTest, ActionsRunInFixedOrderWhateverTheFlagOrder)
+{
+    ArchiveWriter().add("a.txt", "A").add("b.txt", "B").writeTo(archive);
+    const std::string list = dir / "list.txt";
+    const RunResult result = runTool({"-o", "1", out, "-lf", list, "-l", "-f", archive});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "0: a.txt\n1: b.txt\n" + report("b.txt", out, 1, 157));
+    EXPECT_EQ(readFile(list), "0: a.txt\n1: b.txt\n");
+    EXPECT_EQ(readFile(out), "B");
+}

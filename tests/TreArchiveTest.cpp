@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <limits>
+#include <vector>
+
+#include "ArchiveWriter.h"
+#include "TestSupport.h"
+#include "archive/TreArchive.h"
+
+namespace {
+
+constexpr std::int32_t int32Min = std::numeric_limits<std::int32_t>::min();
+
+std::string readWhole(const TreArchive& archive, std::int32_t entryNumber)
+{
+    std::string data(static_cast<std::size_t>(archive.entryBytesAvailable(entryNumber)), '\0');
+    data.resize(static_cast<std::size_t>(archive.readEntry(entryNumber, data)));
+    return data;
+}
+
+class TreArchiveTest : public ::testing::Test {
+protected:
+    TreArchive::LoadResult loadBytes(const std::string& bytes)
+    {
+        writeFile(path, bytes);
+        return archive.load(String(path.c_str()));
+    }
+
+    TempDir dir;
+    std::string path = dir / "archive.tre";
+    TreArchive archive;
+};
+
+} // namespace
+
+TEST_F(TreArchiveTest, ReadsNamesOffsetsSizesAndData)
+{
+    const std::string longName(64, 'n');
+    ArchiveWriter writer;
+    writer.headerWord(77)
+        .add(TestRecord{.name = "a", .data = "first", .nameFill = 'X'})
+        .add(TestRecord{.name = longName, .data = std::string("\0\r\n\x1a", 4), .nameFill = 'Y'})
+        .add("dir/sub/empty.bin", "");
+    ASSERT_EQ(loadBytes(writer.bytes()), TreArchive::LoadResult::loaded);
+
+    ASSERT_EQ(archive.entryCount(), 3);
+    EXPECT_EQ(archive.headerWord(), 77);
+    EXPECT_STREQ(archive.entryName(0).c_str(), "a");
+    EXPECT_EQ(archive.entryName(1).length(), 64);
+    EXPECT_STREQ(archive.entryName(2).c_str(), "dir/sub/empty.bin");
+    EXPECT_EQ(archive.entryOffset(0), 8 + 3 * 74);
+    EXPECT_EQ(archive.entryOffset(1), 8 + 3 * 74 + 5);
+    EXPECT_EQ(archive.entrySize(1), 4);
+    EXPECT_EQ(readWhole(archive, 0), "first");
+    EXPECT_EQ(readWhole(archive, 1), std::string("\0\r\n\x1a", 4));
+    EXPECT_EQ(readWhole(archive, 2), "");
+}
+
+TEST_F(TreArchiveTest, SignedFieldsWithTheTopBitSetComeBackUnchanged)
+{
+    ArchiveWriter writer;
+    writer.add(TestRecord{.name = "x", .offset = int32Min, .size = -2});
+    writer.add(TestRecord{.name = "y", .offset = -1, .size = int32Min + 5});
+    ASSERT_EQ(loadBytes(writer.bytes()), TreArchive::LoadResult::loaded);
+    EXPECT_EQ(archive.entryOffset(0), int32Min);
+    EXPECT_EQ(archive.entrySize(0), -2);
+    EXPECT_EQ(archive.entryOffset(1), -1);
+    EXPECT_EQ(archive.entrySize(1), int32Min + 5);
+    EXPECT_EQ(archive.entryBytesAvailable(0), 0);
+}
+
+TEST_F(TreArchiveTest, NameFillingItsWholeFieldIsTakenWhole)
+{
+    std::string bytes = ArchiveWriter().add("placeholder", "").bytes();
+    bytes.replace(8 + 1, 65, std::string(65, 'Z'));
+    ASSERT_EQ(loadBytes(bytes), TreArchive::LoadResult::loaded);
+    EXPECT_EQ(std::string(archive.entryName(0).c_str()), std::string(65, 'Z'));
+}
+
+TEST_F(TreArchiveTest, CountOfZeroOrLessIsAnEmptyDirectory)
+{
+    for (const std::int32_t count : {0, -1, int32Min}) {
+        SCOPED_TRACE(count);
+        ASSERT_EQ(loadBytes(ArchiveWriter().claimCount(count).headerWord(5).add("a", "data").bytes()),
+                  TreArchive::LoadResult::loaded);
+        EXPECT_EQ(archive.entryCount(), 0);
+        EXPECT_EQ(archive.headerWord(), 5);
+    }
+}
+
+TEST_F(TreArchiveTest, MissingFileIsCreatedEmptyAndLoadsEmptyTwice)
+{
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(archive.load(String(path.c_str())), TreArchive::LoadResult::loaded);
+        EXPECT_EQ(archive.entryCount(), 0);
+        EXPECT_EQ(archive.headerWord(), 8);
+        ASSERT_TRUE(std::filesystem::is_regular_file(path));
+        EXPECT_EQ(std::filesystem::file_size(path), 0U);
+    }
+}
+
+TEST_F(TreArchiveTest, ReadOnlyArchiveLoads)
+{
+    writeFile(path, ArchiveWriter().add("kept", "bytes").bytes());
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    ASSERT_EQ(archive.load(String(path.c_str())), TreArchive::LoadResult::loaded);
+    EXPECT_EQ(archive.entryCount(), 1);
+    EXPECT_EQ(readWhole(archive, 0), "bytes");
+
+    // root may write to the file above anyway; nobody may open this one for writing
+    if (std::filesystem::exists("/proc/version")) {
+        EXPECT_EQ(archive.load(String("/proc/version")), TreArchive::LoadResult::loaded);
+    }
+}
+
+TEST_F(TreArchiveTest, PathsThatCanNeitherBeOpenedNorCreatedFail)
+{
+    for (const std::string& bad : {dir.path().string(), dir / "no-such-folder/a.tre", std::string()}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(archive.load(String(bad.c_str())), TreArchive::LoadResult::cannotOpen);
+        EXPECT_EQ(archive.entryCount(), 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "no-such-folder"));
+}
+
+// Cut a valid archive at every length: loading must never fail or invent
+// records, and must keep exactly the complete records present.
+TEST_F(TreArchiveTest, TruncatedAtEveryLengthKeepsCompleteRecordsOnly)
+{
+    const std::string whole = ArchiveWriter().headerWord(3).add("one", "1").add("two", "22").add("three", "").bytes();
+    for (std::size_t length = 0; length <= whole.size(); ++length) {
+        SCOPED_TRACE(length);
+        ASSERT_EQ(loadBytes(whole.substr(0, length)), TreArchive::LoadResult::loaded);
+        const auto expectedRecords = length < 8 ? 0 : std::min<std::size_t>(3, (length - 8) / 74);
+        ASSERT_EQ(archive.entryCount(), static_cast<std::int32_t>(expectedRecords));
+        EXPECT_EQ(archive.headerWord(), length < 8 ? 8 : 3);
+        for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+            EXPECT_EQ(archive.entrySize(i), i == 2 ? 0 : i + 1);
+            const std::string data = readWhole(archive, i);
+            EXPECT_LE(data.size(), static_cast<std::size_t>(archive.entrySize(i)));
+            EXPECT_EQ(data, whole.substr(static_cast<std::size_t>(archive.entryOffset(i)), data.size()));
+        }
+    }
+}
+
+TEST_F(TreArchiveTest, HugeCountIsBoundedByTheFileSize)
+{
+    ASSERT_EQ(loadBytes(ArchiveWriter().claimCount(std::numeric_limits<std::int32_t>::max()).add("only", "x").bytes()),
+              TreArchive::LoadResult::loaded);
+    EXPECT_EQ(archive.entryCount(), 1);
+    EXPECT_STREQ(archive.entryName(0).c_str(), "only");
+}
+
+TEST_F(TreArchiveTest, AvailableBytesAndReadsStopAtTheEndOfTheFile)
+{
+    const std::string head = ArchiveWriter().add(TestRecord{.name = "x"}).bytes();
+    const auto fileSize = static_cast<std::int32_t>(head.size() + 10);
+    struct Case {
+        std::int32_t offset;
+        std::int32_t size;
+        std::int32_t available;
+    };
+    const std::vector<Case> cases{
+        {fileSize - 10, 10, 10}, // up to exactly the end
+        {fileSize - 10, 11, 10}, // one byte more
+        {fileSize, 5, 0},        // starts at the end
+        {fileSize + 100, 5, 0},  // starts past it
+        {-4, 5, 0},              // negative offset
+        {fileSize - 3, -1, 0},   // negative size
+        {fileSize - 10, 0, 0},   // empty entry
+        {0, std::numeric_limits<std::int32_t>::max(), fileSize},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.offset << "+" << c.size);
+        std::string bytes = ArchiveWriter().add(TestRecord{.name = "x", .offset = c.offset, .size = c.size}).bytes();
+        bytes += "0123456789";
+        ASSERT_EQ(loadBytes(bytes), TreArchive::LoadResult::loaded);
+        EXPECT_EQ(archive.entryBytesAvailable(0), c.available);
+        // a larger buffer than available must still never receive more than is there
+        std::string buffer(static_cast<std::size_t>(c.available) + 16, '#');
+        const std::int32_t got = archive.readEntry(0, buffer);
+        EXPECT_EQ(got, c.available);
+        EXPECT_EQ(buffer.substr(static_cast<std::size_t>(got)), std::string(16, '#'));
+    }
+}
+
+TEST_F(TreArchiveTest, ReadEntryNeverWritesPastTheBuffer)
+{
+    ASSERT_EQ(loadBytes(ArchiveWriter().add("x", "abcdef").bytes()), TreArchive::LoadResult::loaded);
+    std::array<char, 6> buffer{'.', '.', '.', '.', '.', '.'};
+    EXPECT_EQ(archive.readEntry(0, std::span(buffer).first(3)), 3);
+    EXPECT_EQ(std::string(buffer.data(), buffer.size()), "abc...");
+}
