@@ -67,11 +67,12 @@ std::string ArchiveWriter::bytes() const
     return out + data;
 }
 
-void ArchiveWriter::writeTo(const std::filesystem::path& path) const
+void ArchiveWriter::writeTo(const std::filesystem::path& path) const { writeFile(path, bytes()); }
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    const std::string content = bytes();
-    file.write(content.data(), static_cast<std::streamsize>(content.size()));
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!file) {
         throw std::runtime_error("cannot write " + path.string());
     }

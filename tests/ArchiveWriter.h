@@ -36,3 +36,5 @@ private:
 };
 
 void appendInt32(std::string& bytes, std::int32_t value);
+// Creates or replaces the file with exactly these bytes; throws on failure.
+void writeFile(const std::filesystem::path& path, const std::string& bytes);

@@ -93,3 +93,34 @@ TEST_F(EndToEndTest, FailuresEndWithStatusOne)
     EXPECT_EQ(noInput.out, "Exit Message: You must have an input file.\n");
     EXPECT_EQ(noInput.err, "");
 }
+
+#if !defined(_WIN32)
+// Claims of two billion records or bytes in a 100-byte file must cost no more
+// than the file holds: the tool runs with a 256 MiB address space.
+TEST_F(EndToEndTest, HugeClaimsFitInASmallAddressSpace)
+{
+    if (std::getenv("TRETOOL_WRAPPER") != nullptr || TRETOOL_SANITIZED) {
+        GTEST_SKIP() << "valgrind and the sanitizers need far more address space";
+    }
+    const std::string limit = "ulimit -v 262144 && ";
+    const std::string data(18, 'd');
+    const std::string report = "Outputting file (only) to file (" + out + ").\nFilesize is ";
+
+    ArchiveWriter().claimCount(0x7fffffff).add("only", data).writeTo(archive);
+    ASSERT_EQ(std::filesystem::file_size(archive), 100U);
+    const ProcessResult count = run({"-f", archive, "-l", "-o", "0", out}, limit);
+    EXPECT_EQ(count.status, 0);
+    EXPECT_EQ(count.out, "0: only\n" + report + "18, and file offset is 82.\n");
+    EXPECT_EQ(readFile(out), data);
+
+    ArchiveWriter().add(TestRecord{.name = "only", .data = data, .size = 0x7fffffff}).writeTo(archive);
+    ASSERT_EQ(std::filesystem::file_size(archive), 100U);
+    const ProcessResult size = run({"-f", archive, "-l", "-o", "0", out}, limit);
+    EXPECT_EQ(size.status, 1);
+    EXPECT_EQ(size.out, "0: only\n" + report +
+                            "2147483647, and file offset is 82.\n"
+                            "Exit Message: Read only 18 of 2147483647 bytes of entry 0.\n");
+    EXPECT_EQ(size.err, "");
+    EXPECT_EQ(readFile(out), data);
+}
+#endif

@@ -36,15 +36,6 @@ std::string readFile(const std::filesystem::path& path)
     return content.str();
 }
 
-void writeFile(const std::filesystem::path& path, const std::string& bytes)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!file) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-}
-
 RunResult runTool(std::initializer_list<std::string> arguments)
 {
     std::vector<const char*> argv{"tretool"};

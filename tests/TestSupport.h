@@ -20,7 +20,6 @@ private:
 };
 
 std::string readFile(const std::filesystem::path& path);
-void writeFile(const std::filesystem::path& path, const std::string& bytes);
 
 struct RunResult {
     int status;

@@ -1,0 +1,47 @@
+// Loads any bytes as an archive and walks every entry through every accessor
+// and readEntry, with a buffer sized as the extraction sizes it.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "FuzzFiles.h"
+#include "archive/TreArchive.h"
+
+// NOLINTNEXTLINE(readability-identifier-naming): the name libFuzzer calls
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const std::string path = fuzzFolder() + "/archive.tre";
+    writeBytes(path, data, size);
+
+    TreArchive archive;
+    if (archive.load(String(path.c_str())) != TreArchive::LoadResult::loaded) {
+        std::abort();
+    }
+    // every record must come from bytes that are really there
+    if (static_cast<std::size_t>(archive.entryCount()) * TreArchive::recordSize + TreArchive::headerSize > size &&
+        archive.entryCount() != 0) {
+        std::abort();
+    }
+    for (std::int32_t entry = 0; entry < archive.entryCount(); ++entry) {
+        const String name = archive.entryName(entry);
+        if (name.length() > static_cast<std::int32_t>(TreEntry::nameFieldSize) ||
+            std::strlen(name.c_str()) != static_cast<std::size_t>(name.length())) {
+            std::abort();
+        }
+        const std::int32_t entrySize = archive.entrySize(entry);
+        const std::int32_t available = archive.entryBytesAvailable(entry);
+        if (available < 0 || static_cast<std::size_t>(available) > size || (entrySize >= 0 && available > entrySize)) {
+            std::abort();
+        }
+        const auto buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(available));
+        const std::int32_t bytesRead = archive.readEntry(entry, {buffer.get(), static_cast<std::size_t>(available)});
+        if (bytesRead != available) {
+            std::abort();
+        }
+        const std::int32_t offset = archive.entryOffset(entry);
+        if (bytesRead > 0 && std::memcmp(buffer.get(), data + offset, static_cast<std::size_t>(bytesRead)) != 0) {
+            std::abort();
+        }
+    }
+    return 0;
+}
