@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Checks the completions that tretool's bash completion offers.
+# Usage: completion_test.sh <completion file> <tretool> <make_sample>
+set -u
+# shellcheck source=/dev/null
+source "$1"
+tool=$2
+folder=$(mktemp -d)
+trap 'rm -rf "$folder"' EXIT
+cd "$folder" || exit 1
+"$3" sample.tre
+touch sample.txt
+
+passed=0 failed=0
+# expect_at <index of the word completed> "<completions, sorted, space-separated>" word...
+expect_at() {
+    local cursor=$1 expected=$2
+    shift 2
+    COMP_WORDS=("$tool" "$@")
+    COMP_CWORD=$cursor
+    COMPREPLY=()
+    _tretool
+    local actual
+    actual=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')
+    if [[ $actual == "$expected" ]]; then
+        ((passed += 1))
+    else
+        ((failed += 1))
+        echo "FAIL: tretool $* (word $cursor) -> '$actual', expected '$expected'"
+    fi
+}
+# expect "<completions>" word... : the last word is the one completed
+expect() { expect_at $(($# - 1)) "$@"; }
+
+expect "-f -h -l -lf -o" ""
+expect "-l -lf" "-l"
+expect "sample.tre sample.txt" -f "sam"
+expect "sample.txt" -f sample.tre -lf "sample.tx"
+expect "0 1 2 3 4" -f sample.tre -o ""
+expect "3" -f sample.tre -o "3"
+expect_at 3 "0 1 2 3 4" -l -o "" -f sample.tre
+expect "sample.tre sample.txt" -f sample.tre -o 1 "s"
+expect "-f -h -l -lf -o" -f -l ""
+expect "" -f missing.tre -o ""
+expect "" -f . -o ""
+expect "" -o ""
+[[ -e missing.tre ]] && { ((failed += 1)); echo "FAIL: completing created missing.tre"; }
+
+echo "$passed passed, $failed failed"
+((failed == 0))
