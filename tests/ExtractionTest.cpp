@@ -62,10 +62,35 @@ TEST_F(ExtractionTest, NumbersOutOfRangeCreateNoFile)
 
 TEST_F(ExtractionTest, OutputPathNamingTheArchiveReplacesItWithTheEntry)
 {
-    ArchiveWriter().add("a", "first").add("b", "second").writeTo(archive);
-    const RunResult result = runTool({"-f", archive, "-o", "1", archive});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(readFile(archive), "second");
+    const std::string entry(3 << 20, 'e'); // larger than one copy chunk
+    for (const std::string& output : {archive, dir / "./a.tre"}) {
+        ArchiveWriter().add("a", "first").add("b", entry).writeTo(archive);
+        const RunResult result = runTool({"-f", archive, "-o", "1", output});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(readFile(archive), entry);
+    }
+}
+
+TEST_F(ExtractionTest, EntriesOfSeveralChunksAreCopiedWholeOrAsFarAsTheyGo)
+{
+    std::string data((5 << 20) / 2, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>(i * 7 % 251);
+    }
+    const auto size = static_cast<std::int32_t>(data.size());
+    ArchiveWriter()
+        .add("whole", data)
+        .add(TestRecord{.name = "cut", .offset = 8 + 2 * 74, .size = size + 1})
+        .writeTo(archive);
+
+    EXPECT_EQ(runTool({"-f", archive, "-o", "0", out}).status, 0);
+    EXPECT_EQ(readFile(out), data);
+
+    const RunResult cut = runTool({"-f", archive, "-o", "1", out});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.output, report("cut", out, size + 1, 8 + 2 * 74) + "Exit Message: Read only " + std::to_string(size) +
+                              " of " + std::to_string(size + 1) + " bytes of entry 1.\n");
+    EXPECT_EQ(readFile(out), data);
 }
 
 TEST_F(ExtractionTest, ReportShowsSignedFiguresAndShortReadsAreReported)

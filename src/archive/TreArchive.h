@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 
+#include "support/ByteBlock.h"
 #include "support/String.h"
 
 // TRE archive format. All integers are little-endian signed 32-bit.
@@ -62,21 +63,30 @@ public:
 
     [[nodiscard]] std::int32_t entryCount() const { return count_; }
     [[nodiscard]] std::int32_t headerWord() const { return headerWord_; }
+    [[nodiscard]] TreEntry entry(std::int32_t entryNumber) const;
     [[nodiscard]] String entryName(std::int32_t entryNumber) const;
-    [[nodiscard]] std::int32_t entryOffset(std::int32_t entryNumber) const { return entries_[entryNumber].offset; }
-    [[nodiscard]] std::int32_t entrySize(std::int32_t entryNumber) const { return entries_[entryNumber].size; }
+    [[nodiscard]] std::int32_t entryOffset(std::int32_t entryNumber) const;
+    [[nodiscard]] std::int32_t entrySize(std::int32_t entryNumber) const;
     // How many of the entry's bytes the archive file holds now: the most that
     // readEntry can deliver, whatever the stored size claims. Buffers for
     // readEntry are sized by this, never by the stored size alone.
     [[nodiscard]] std::int32_t entryBytesAvailable(std::int32_t entryNumber) const;
-    // Copies the entry's data into the buffer, at most buffer.size() bytes and
-    // never more than the stored size; returns the number of bytes read,
-    // which falls short of entrySize() when the data cannot be read whole.
-    [[nodiscard]] std::int32_t readEntry(std::int32_t entryNumber, std::span<char> buffer) const;
+    // Copies the entry's data from byte `from` of the entry on into the
+    // buffer, at most buffer.size() bytes and never past the stored size;
+    // returns the number of bytes read, which falls short when the data
+    // cannot be read whole.
+    [[nodiscard]] std::int32_t readEntry(std::int32_t entryNumber, std::span<char> buffer, std::int32_t from = 0) const;
+    // Whether the path names the archive file itself (through any link).
+    [[nodiscard]] bool isArchiveFile(const String& path) const;
 
 private:
+    [[nodiscard]] const unsigned char* record(std::int32_t entryNumber) const;
+
     std::int32_t count_ = 0;
     std::int32_t headerWord_ = headerSize;
-    std::unique_ptr<TreEntry[]> entries_;
+    // The directory's records as read, packed, decoded field by field on
+    // access: loading is one read into one block, with no decoding pass and
+    // no second table (which would double the memory of a large directory).
+    ByteBlock entries_;
     String archivePath_;
 };

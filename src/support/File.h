@@ -43,5 +43,8 @@ private:
     std::intptr_t handle_ = closedHandle;
 };
 
+// Whether both paths name one existing file (through links, too).
+bool isSameFile(const String& first, const String& second);
+
 // The path as the platform's file functions want it (UTF-8 bytes in, native out).
 std::filesystem::path toNativePath(const String& path);

@@ -1,0 +1,84 @@
+// Writes the benchmark's archives into a folder:
+//   big.tre       ENTRIES entries (names of 20 to 64 bytes, 16 bytes of data each)
+//   big.txt       the listing that `tretool -f big.tre -l` must print
+//   big.dir       the first bytes of big.tre: header and directory only
+//   huge.tre      one entry of HUGE_MIB MiB behind a one-record directory
+//   huge.entry    a file of the entry's size, for cp
+//   small.tre     three small entries, for start-up time
+// Usage: make_archives <folder> <entries> <huge MiB>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ArchiveWriter.h"
+
+namespace {
+
+constexpr std::size_t dataPerEntry = 16;
+constexpr std::int64_t mebibyte = std::int64_t{1} << 20;
+
+void writeBig(const std::filesystem::path& folder, std::int32_t entries)
+{
+    ArchiveWriter writer;
+    std::string listing;
+    for (std::int32_t i = 0; i < entries; ++i) {
+        // deterministic names of 20 to 64 bytes, spread over folders
+        std::string name = "folder" + std::to_string(i % 97) + "/entry" + std::to_string(i) + ".bin";
+        name.resize(20 + static_cast<std::size_t>(i % 45), 'x');
+        listing += std::to_string(i) + ": " + name + "\n";
+        writer.add(std::move(name), std::string(dataPerEntry, static_cast<char>('a' + i % 26)));
+    }
+    const std::string bytes = writer.bytes();
+    writeFile(folder / "big.tre", bytes);
+    writeFile(folder / "big.txt", listing);
+    writeFile(folder / "big.dir", bytes.substr(0, 8 + static_cast<std::size_t>(entries) * 74));
+}
+
+void appendPattern(std::ofstream& file, std::int64_t bytes)
+{
+    std::vector<char> block(static_cast<std::size_t>(mebibyte));
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<char>((i * 2654435761U) >> 24U);
+    }
+    for (std::int64_t written = 0; written < bytes; written += mebibyte) {
+        file.write(block.data(), static_cast<std::streamsize>(std::min(mebibyte, bytes - written)));
+    }
+}
+
+void writeHuge(const std::filesystem::path& folder, std::int64_t mebibytes)
+{
+    const std::int64_t size = mebibytes * mebibyte;
+    std::ofstream archive(folder / "huge.tre", std::ios::binary | std::ios::trunc);
+    const std::string directory =
+        ArchiveWriter().add(TestRecord{.name = "huge/entry.bin", .size = static_cast<std::int32_t>(size)}).bytes();
+    archive.write(directory.data(), static_cast<std::streamsize>(directory.size()));
+    appendPattern(archive, size);
+    std::ofstream entry(folder / "huge.entry", std::ios::binary | std::ios::trunc);
+    appendPattern(entry, size);
+    if (!archive || !entry) {
+        throw std::runtime_error("cannot write the huge archive");
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 4) {
+        std::cerr << "usage: make_archives <folder> <entries> <huge MiB>\n";
+        return 2;
+    }
+    try {
+        const std::filesystem::path folder = argv[1];
+        writeBig(folder, std::stoi(argv[2]));
+        writeHuge(folder, std::stoll(argv[3]));
+        ArchiveWriter().add("a.txt", "a").add("b/c.txt", "bc").add("d", "").writeTo(folder / "small.tre");
+    } catch (const std::exception& error) {
+        std::cerr << "make_archives: " << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
