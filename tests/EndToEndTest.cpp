@@ -6,10 +6,6 @@
 #include <cstdlib>
 #include <vector>
 
-#if !defined(_WIN32)
-#include <sys/wait.h>
-#endif
-
 #include "ArchiveWriter.h"
 #include "TestSupport.h"
 
@@ -22,15 +18,6 @@ struct ProcessResult {
 };
 
 std::string quoted(const std::string& argument) { return "\"" + argument + "\""; }
-
-int exitStatus(int systemResult)
-{
-#if defined(_WIN32)
-    return systemResult;
-#else
-    return WIFEXITED(systemResult) ? WEXITSTATUS(systemResult) : 128 + WTERMSIG(systemResult);
-#endif
-}
 
 class EndToEndTest : public ::testing::Test {
 protected:
@@ -47,8 +34,8 @@ protected:
         const std::string outPath = dir / "stdout.txt";
         const std::string errPath = dir / "stderr.txt";
         command += " >" + quoted(outPath) + " 2>" + quoted(errPath);
-        const int status = exitStatus(std::system(command.c_str()));
-        return {status, readFile(outPath), readFile(errPath)};
+        const int status = runShellCommand(command);
+        return {status, readFile(fromUtf8(outPath)), readFile(fromUtf8(errPath))};
     }
 
     TempDir dir;
@@ -62,7 +49,7 @@ TEST_F(EndToEndTest, NoArgumentsShowsHelp)
 {
     const ProcessResult result = run({});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out.substr(0, 7), "Flags:\n");
+    EXPECT_TRUE(result.out.starts_with(asText("Flags:\n"))) << result.out;
     EXPECT_EQ(result.err, "");
 }
 
@@ -71,11 +58,11 @@ TEST_F(EndToEndTest, ListsAndExtracts)
     ArchiveWriter().add("docs/a.txt", "alpha").add("b.bin", std::string("\0\r\n\x1a", 4)).writeTo(archive);
     const ProcessResult result = run({"-o", "1", out, "-f", archive, "-l"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "0: docs/a.txt\n1: b.bin\n"
-                          "Outputting file (b.bin) to file (" +
-                              out +
-                              ").\n"
-                              "Filesize is 4, and file offset is 161.\n");
+    EXPECT_EQ(result.out, asText("0: docs/a.txt\n1: b.bin\n"
+                                 "Outputting file (b.bin) to file (" +
+                                 out +
+                                 ").\n"
+                                 "Filesize is 4, and file offset is 161.\n"));
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(readFile(out), std::string("\0\r\n\x1a", 4));
 }
@@ -85,13 +72,30 @@ TEST_F(EndToEndTest, FailuresEndWithStatusOne)
     ArchiveWriter().add(TestRecord{.name = "cut", .data = "ab", .size = 3}).writeTo(archive);
     const ProcessResult shortRead = run({"-f", archive, "-o", "0", out});
     EXPECT_EQ(shortRead.status, 1);
-    EXPECT_NE(shortRead.out.find("Exit Message: Read only 2 of 3 bytes of entry 0.\n"), std::string::npos);
+    EXPECT_NE(shortRead.out.find(asText("Exit Message: Read only 2 of 3 bytes of entry 0.\n")), std::string::npos);
     EXPECT_EQ(shortRead.err, "");
 
     const ProcessResult noInput = run({"-l"});
     EXPECT_EQ(noInput.status, 1);
-    EXPECT_EQ(noInput.out, "Exit Message: You must have an input file.\n");
+    EXPECT_EQ(noInput.out, asText("Exit Message: You must have an input file.\n"));
     EXPECT_EQ(noInput.err, "");
+}
+
+TEST_F(EndToEndTest, NonAsciiPathsWork)
+{
+    const std::string archivePath = dir / "archiv\xc3\xa9-\xce\xa9.tre";
+    const std::string listPath = dir / "liste-\xc3\xbc.txt";
+    const std::string outputPath = dir / "sortie-\xe6\x97\xa5\xe6\x9c\xac.bin";
+    const std::string name = "donn\xc3\xa9\x65s/\xc3\xa9.txt";
+    ArchiveWriter().add(name, "\xc3\xa9\r\n").writeTo(fromUtf8(archivePath));
+
+    const ProcessResult result = run({"-f", archivePath, "-lf", listPath, "-o", "0", outputPath});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, asText("Outputting file (" + name + ") to file (" + outputPath +
+                                 ").\nFilesize is 4, and file offset is 82.\n"));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(readFile(fromUtf8(listPath)), asText("0: " + name + "\n"));
+    EXPECT_EQ(readFile(fromUtf8(outputPath)), "\xc3\xa9\r\n");
 }
 
 #if !defined(_WIN32)

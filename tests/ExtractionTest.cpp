@@ -153,6 +153,6 @@ TEST_F(ExtractionTest, ActionsRunInFixedOrderWhateverTheFlagOrder)
     const RunResult result = runTool({"-o", "1", out, "-lf", list, "-l", "-f", archive});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "0: a.txt\n1: b.txt\n" + report("b.txt", out, 1, 157));
-    EXPECT_EQ(readFile(list), "0: a.txt\n1: b.txt\n");
+    EXPECT_EQ(readFile(list), asText("0: a.txt\n1: b.txt\n"));
     EXPECT_EQ(readFile(out), "B");
 }

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -8,6 +9,12 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <sys/wait.h>
+#endif
 
 TempDir::TempDir()
 {
@@ -34,6 +41,39 @@ std::string readFile(const std::filesystem::path& path)
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();
+}
+
+std::string asText(const std::string& lines)
+{
+    std::string text;
+    for (const char c : lines) {
+        if (c == '\n') {
+            text += textLineEnd;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::filesystem::path fromUtf8(const std::string& text) { return {std::u8string(text.begin(), text.end())}; }
+
+std::string toUtf8(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+int runShellCommand(const std::string& command)
+{
+#if defined(_WIN32)
+    // cmd.exe drops the first and the last quote of the line: add a pair to lose
+    const std::wstring wide = fromUtf8("\"" + command + "\"").wstring();
+    return _wsystem(wide.c_str());
+#else
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
 }
 
 RunResult runTool(std::initializer_list<std::string> arguments)

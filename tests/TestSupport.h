@@ -4,6 +4,10 @@
 #include <initializer_list>
 #include <string>
 
+// Paths from and to UTF-8 text, whatever the platform's own encoding.
+std::filesystem::path fromUtf8(const std::string& text);
+std::string toUtf8(const std::filesystem::path& path);
+
 // A fresh folder for one test, removed with everything in it afterwards.
 class TempDir {
 public:
@@ -13,13 +17,27 @@ public:
     ~TempDir();
 
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-    [[nodiscard]] std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    // UTF-8 path of a file in the folder
+    [[nodiscard]] std::string operator/(const std::string& name) const { return toUtf8(path_ / fromUtf8(name)); }
 
 private:
     std::filesystem::path path_;
 };
 
 std::string readFile(const std::filesystem::path& path);
+
+// Where tests differ by platform, they say so here and only here.
+// Text files (the list file) and standard output end their lines as the
+// platform does; entry data is copied byte for byte everywhere.
+#if defined(_WIN32)
+inline constexpr const char* textLineEnd = "\r\n";
+#else
+inline constexpr const char* textLineEnd = "\n";
+#endif
+// The lines as a text file or standard output holds them on this platform.
+std::string asText(const std::string& lines);
+// Runs a command line through the platform's shell; UTF-8 in, exit status out.
+int runShellCommand(const std::string& command);
 
 struct RunResult {
     int status;

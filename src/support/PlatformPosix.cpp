@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "support/Arguments.h"
 #include "support/ByteBlock.h"
 #include "support/File.h"
 
@@ -144,3 +145,5 @@ void* allocateBlock(std::size_t size, ByteBlock::Pages pages)
 
 // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): releases what allocateBlock took
 void releaseBlock(void* block) noexcept { std::free(block); }
+
+std::vector<std::string> commandLineArguments(int argc, char* argv[]) { return {argv, argv + argc}; }

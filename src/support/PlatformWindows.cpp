@@ -1,0 +1,194 @@
+// The Windows bodies of the platform layer: files, large blocks, arguments.
+// Paths arrive as UTF-8 and are handed to the wide-character functions.
+#include <algorithm>
+#include <malloc.h>
+#include <new>
+#include <utility>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// shellapi.h needs windows.h first
+#include <shellapi.h>
+
+#include "support/Arguments.h"
+#include "support/ByteBlock.h"
+#include "support/File.h"
+
+namespace {
+
+// ReadFile and WriteFile take 32-bit lengths
+constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
+
+HANDLE nativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+std::wstring widen(const char* text)
+{
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
+    wide.resize(static_cast<std::size_t>(length) - 1);
+    return wide;
+}
+
+std::string narrow(const wchar_t* text)
+{
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return {};
+    }
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr);
+    utf8.resize(static_cast<std::size_t>(length) - 1);
+    return utf8;
+}
+
+std::intptr_t openFile(const String& path, DWORD access, DWORD share, DWORD disposition)
+{
+    if (path.length() == 0) {
+        return -1;
+    }
+    const HANDLE handle =
+        ::CreateFileW(widen(path.c_str()).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
+}
+
+constexpr DWORD shareWithEveryone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+} // namespace
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, closedHandle)) {}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, closedHandle);
+    }
+    return *this;
+}
+
+File::~File() { close(); }
+
+// OPEN_ALWAYS creates a missing file; reading asks for no write access, and
+// other readers and writers are not locked out.
+File File::openForReadingCreating(const String& path)
+{
+    return File(openFile(path, GENERIC_READ, shareWithEveryone, OPEN_ALWAYS));
+}
+
+File File::createForWriting(const String& path)
+{
+    return File(openFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_ALWAYS));
+}
+
+std::int64_t File::size() const
+{
+    LARGE_INTEGER size{};
+    if (::GetFileType(nativeHandle(handle_)) != FILE_TYPE_DISK || !::GetFileSizeEx(nativeHandle(handle_), &size)) {
+        return 0;
+    }
+    return size.QuadPart;
+}
+
+std::int64_t File::readAt(std::int64_t offset, char* buffer, std::int64_t length) const
+{
+    if (offset < 0) {
+        return 0;
+    }
+    std::int64_t done = 0;
+    while (done < length) {
+        const auto chunk = static_cast<DWORD>(std::min(length - done, maxChunk));
+        OVERLAPPED position{};
+        const auto at = static_cast<std::uint64_t>(offset + done);
+        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFU);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32U);
+        DWORD got = 0;
+        if (!::ReadFile(nativeHandle(handle_), buffer + done, chunk, &got, &position) || got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
+
+bool File::writeAll(const char* data, std::int64_t length)
+{
+    std::int64_t done = 0;
+    while (done < length) {
+        const auto chunk = static_cast<DWORD>(std::min(length - done, maxChunk));
+        DWORD put = 0;
+        if (!::WriteFile(nativeHandle(handle_), data + done, chunk, &put, nullptr) || put == 0) {
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+bool File::close()
+{
+    if (!isOpen()) {
+        return true;
+    }
+    return ::CloseHandle(nativeHandle(std::exchange(handle_, closedHandle))) != 0;
+}
+
+bool isSameFile(const String& first, const String& second)
+{
+    const auto identify = [](const String& path, BY_HANDLE_FILE_INFORMATION& information) {
+        const std::intptr_t handle = openFile(path, 0, shareWithEveryone, OPEN_EXISTING);
+        if (handle == -1) {
+            return false;
+        }
+        const bool known = ::GetFileInformationByHandle(nativeHandle(handle), &information) != 0;
+        ::CloseHandle(nativeHandle(handle));
+        return known;
+    };
+    BY_HANDLE_FILE_INFORMATION firstInformation{};
+    BY_HANDLE_FILE_INFORMATION secondInformation{};
+    return identify(first, firstInformation) && identify(second, secondInformation) &&
+           firstInformation.dwVolumeSerialNumber == secondInformation.dwVolumeSerialNumber &&
+           firstInformation.nFileIndexHigh == secondInformation.nFileIndexHigh &&
+           firstInformation.nFileIndexLow == secondInformation.nFileIndexLow;
+}
+
+std::filesystem::path toNativePath(const String& path) { return {widen(path.c_str())}; }
+
+void* allocateBlock(std::size_t size, ByteBlock::Pages /*pages*/)
+{
+    // page-aligned, as on every platform; large pages need a privilege users rarely hold
+    void* block = ::_aligned_malloc(std::max<std::size_t>(size, 1), 4096);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+
+void releaseBlock(void* block) noexcept { ::_aligned_free(block); }
+
+std::vector<std::string> commandLineArguments(int argc, char* argv[])
+{
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr || count != argc) {
+        if (wide != nullptr) {
+            ::LocalFree(wide);
+        }
+        return {argv, argv + argc};
+    }
+    std::vector<std::string> arguments;
+    arguments.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        arguments.push_back(narrow(wide[i]));
+    }
+    ::LocalFree(wide);
+    return arguments;
+}
