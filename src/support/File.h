@@ -38,6 +38,12 @@ public:
 
 private:
     static constexpr std::intptr_t closedHandle = -1;
+    // One platform call each, for at most maxChunk bytes: the number of
+    // bytes moved, 0 at the end of the file, negative on an error.
+    static constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
+    std::int64_t readOnce(std::int64_t offset, char* buffer, std::int64_t length) const;
+    std::int64_t writeOnce(const char* data, std::int64_t length);
+
     explicit File(std::intptr_t handle) : handle_(handle) {}
 
     std::intptr_t handle_ = closedHandle;

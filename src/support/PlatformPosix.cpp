@@ -15,10 +15,6 @@
 
 namespace {
 
-// A single read or write is capped so that a size never overflows ssize_t
-// and the kernel's own per-call limit is never in question.
-constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
-
 int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
 
 std::intptr_t openRetrying(const char* path, int flags)
@@ -31,19 +27,6 @@ std::intptr_t openRetrying(const char* path, int flags)
 }
 
 } // namespace
-
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, closedHandle)) {}
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, closedHandle);
-    }
-    return *this;
-}
-
-File::~File() { close(); }
 
 File File::openForReadingCreating(const String& path) { return File(openRetrying(path.c_str(), O_RDONLY | O_CREAT)); }
 
@@ -61,43 +44,23 @@ std::int64_t File::size() const
     return status.st_size;
 }
 
-std::int64_t File::readAt(std::int64_t offset, char* buffer, std::int64_t length) const
+std::int64_t File::readOnce(std::int64_t offset, char* buffer, std::int64_t length) const
 {
-    if (offset < 0) {
-        return 0;
-    }
-    std::int64_t done = 0;
-    while (done < length) {
-        const std::int64_t chunk = std::min(length - done, maxChunk);
-        const ssize_t got = ::pread(descriptor(handle_), buffer + done, static_cast<std::size_t>(chunk),
-                                    static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += got;
-    }
-    return done;
+    ssize_t got = 0;
+    do {
+        got = ::pread(descriptor(handle_), buffer, static_cast<std::size_t>(length), static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    return got;
 }
 
 // NOLINTNEXTLINE(readability-make-member-function-const): writing changes the file
-bool File::writeAll(const char* data, std::int64_t length)
+std::int64_t File::writeOnce(const char* data, std::int64_t length)
 {
-    std::int64_t done = 0;
-    while (done < length) {
-        const std::int64_t chunk = std::min(length - done, maxChunk);
-        const ssize_t put = ::write(descriptor(handle_), data + done, static_cast<std::size_t>(chunk));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += put;
-    }
-    return true;
+    ssize_t put = 0;
+    do {
+        put = ::write(descriptor(handle_), data, static_cast<std::size_t>(length));
+    } while (put < 0 && errno == EINTR);
+    return put;
 }
 
 bool File::close()

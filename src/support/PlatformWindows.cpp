@@ -21,9 +21,6 @@
 
 namespace {
 
-// ReadFile and WriteFile take 32-bit lengths
-constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
-
 HANDLE nativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 std::wstring widen(const char* text)
@@ -64,19 +61,6 @@ constexpr DWORD shareWithEveryone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SH
 
 } // namespace
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, closedHandle)) {}
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, closedHandle);
-    }
-    return *this;
-}
-
-File::~File() { close(); }
-
 // OPEN_ALWAYS creates a missing file; reading asks for no write access, and
 // other readers and writers are not locked out.
 File File::openForReadingCreating(const String& path)
@@ -98,39 +82,26 @@ std::int64_t File::size() const
     return size.QuadPart;
 }
 
-std::int64_t File::readAt(std::int64_t offset, char* buffer, std::int64_t length) const
+std::int64_t File::readOnce(std::int64_t offset, char* buffer, std::int64_t length) const
 {
-    if (offset < 0) {
-        return 0;
+    OVERLAPPED position{};
+    const auto at = static_cast<std::uint64_t>(offset);
+    position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFU);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32U);
+    DWORD got = 0;
+    if (!::ReadFile(nativeHandle(handle_), buffer, static_cast<DWORD>(length), &got, &position)) {
+        return -1;
     }
-    std::int64_t done = 0;
-    while (done < length) {
-        const auto chunk = static_cast<DWORD>(std::min(length - done, maxChunk));
-        OVERLAPPED position{};
-        const auto at = static_cast<std::uint64_t>(offset + done);
-        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFU);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32U);
-        DWORD got = 0;
-        if (!::ReadFile(nativeHandle(handle_), buffer + done, chunk, &got, &position) || got == 0) {
-            break;
-        }
-        done += got;
-    }
-    return done;
+    return got;
 }
 
-bool File::writeAll(const char* data, std::int64_t length)
+std::int64_t File::writeOnce(const char* data, std::int64_t length)
 {
-    std::int64_t done = 0;
-    while (done < length) {
-        const auto chunk = static_cast<DWORD>(std::min(length - done, maxChunk));
-        DWORD put = 0;
-        if (!::WriteFile(nativeHandle(handle_), data + done, chunk, &put, nullptr) || put == 0) {
-            return false;
-        }
-        done += put;
+    DWORD put = 0;
+    if (!::WriteFile(nativeHandle(handle_), data, static_cast<DWORD>(length), &put, nullptr)) {
+        return -1;
     }
-    return true;
+    return put;
 }
 
 bool File::close()
