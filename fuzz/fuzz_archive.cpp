@@ -29,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
         const std::int32_t entrySize = archive.entrySize(entry);
+        const TreEntry record = archive.entry(entry);
+        if (record.size != entrySize || record.offset != archive.entryOffset(entry)) {
+            std::abort();
+        }
         const std::int32_t available = archive.entryBytesAvailable(entry);
         if (available < 0 || static_cast<std::size_t>(available) > size || (entrySize >= 0 && available > entrySize)) {
             std::abort();

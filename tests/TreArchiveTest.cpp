@@ -39,7 +39,7 @@ TEST_F(TreArchiveTest, ReadsNamesOffsetsSizesAndData)
     const std::string longName(64, 'n');
     ArchiveWriter writer;
     writer.headerWord(77)
-        .add(TestRecord{.name = "a", .data = "first", .nameFill = 'X'})
+        .add(TestRecord{.name = "a", .data = "first", .nameFill = 'X', .prefixByte = 0xA5})
         .add(TestRecord{.name = longName, .data = std::string("\0\r\n\x1a", 4), .nameFill = 'Y'})
         .add("dir/sub/empty.bin", "");
     ASSERT_EQ(loadBytes(writer.bytes()), TreArchive::LoadResult::loaded);
@@ -55,6 +55,12 @@ TEST_F(TreArchiveTest, ReadsNamesOffsetsSizesAndData)
     EXPECT_EQ(readWhole(archive, 0), "first");
     EXPECT_EQ(readWhole(archive, 1), std::string("\0\r\n\x1a", 4));
     EXPECT_EQ(readWhole(archive, 2), "");
+
+    const TreEntry record = archive.entry(0);
+    EXPECT_EQ(record.prefixByte, 0xA5);
+    EXPECT_EQ(std::string(record.name.data(), 4), std::string("a\0XX", 4));
+    EXPECT_EQ(record.offset, archive.entryOffset(0));
+    EXPECT_EQ(record.size, 5);
 }
 
 TEST_F(TreArchiveTest, SignedFieldsWithTheTopBitSetComeBackUnchanged)
