@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -35,13 +34,4 @@ const std::string& fuzzFolder()
 {
     static const OwnedFolder folder;
     return folder.path();
-}
-
-void writeBytes(const std::string& path, const std::uint8_t* data, std::size_t size)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!file) {
-        std::abort();
-    }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "ArchiveWriter.h"
 #include "FuzzFiles.h"
 #include "archive/TreArchive.h"
 
@@ -11,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const std::string path = fuzzFolder() + "/archive.tre";
-    writeBytes(path, data, size);
+    writeFile(path, std::string(reinterpret_cast<const char*>(data), size));
 
     TreArchive archive;
     if (archive.load(String(path.c_str())) != TreArchive::LoadResult::loaded) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveWriter.h"
 #include "FuzzFiles.h"
 #include "cli/CommandLine.h"
 
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string archive = fuzzFolder() + "/archive.tre";
     static const std::string list = fuzzFolder() + "/list.txt";
     static const std::string out = fuzzFolder() + "/out.bin";
-    writeBytes(archive, data, size - 1);
+    writeFile(archive, std::string(reinterpret_cast<const char*>(data), size - 1));
     const std::string entryNumber = std::to_string(static_cast<std::int8_t>(data[size - 1]));
 
     const std::vector<const char*> arguments{"tretool",    "-f", archive.c_str(),     "-l",       "-lf",
