@@ -1,8 +1,10 @@
 // Loads any bytes as an archive and walks every entry through every accessor
-// and readEntry, with a buffer sized as the extraction sizes it.
+// and readEntry, checking that nothing is read that the file does not hold.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "ArchiveWriter.h"
 #include "FuzzFiles.h"
@@ -30,20 +32,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
         const std::int32_t entrySize = archive.entrySize(entry);
-        const TreEntry record = archive.entry(entry);
-        if (record.size != entrySize || record.offset != archive.entryOffset(entry)) {
+        const std::optional<TreEntry> record = archive.entry(entry);
+        if (!record || record->size != entrySize || record->offset != archive.entryOffset(entry) ||
+            record->nameText() != name.c_str()) {
             std::abort();
         }
-        const std::int32_t available = archive.entryBytesAvailable(entry);
-        if (available < 0 || static_cast<std::size_t>(available) > size || (entrySize >= 0 && available > entrySize)) {
-            std::abort();
-        }
-        const auto buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(available));
-        const std::int32_t bytesRead = archive.readEntry(entry, {buffer.get(), static_cast<std::size_t>(available)});
-        if (bytesRead != available) {
-            std::abort();
-        }
+        // what the file holds of the entry: all that a read may deliver
         const std::int32_t offset = archive.entryOffset(entry);
+        const auto available = static_cast<std::int32_t>(
+            entrySize <= 0 || offset < 0 || static_cast<std::size_t>(offset) >= size
+                ? 0
+                : std::min<std::int64_t>(entrySize, static_cast<std::int64_t>(size) - offset));
+        // one byte more than available, which must stay unwritten
+        const auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(available) + 1);
+        buffer[static_cast<std::size_t>(available)] = '#';
+        const std::int32_t bytesRead =
+            archive.readEntry(entry, {buffer.get(), static_cast<std::size_t>(available) + 1});
+        if (bytesRead != available || buffer[static_cast<std::size_t>(available)] != '#') {
+            std::abort();
+        }
         if (bytesRead > 0 && std::memcmp(buffer.get(), data + offset, static_cast<std::size_t>(bytesRead)) != 0) {
             std::abort();
         }

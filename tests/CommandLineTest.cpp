@@ -3,6 +3,10 @@
 #include <limits>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include "ArchiveWriter.h"
 #include "TestSupport.h"
 #include "cli/CommandLine.h"
@@ -111,7 +115,7 @@ TEST_F(CommandLineTest, LastFlagWins)
 
 TEST_F(CommandLineTest, UnknownArgumentsAreIgnored)
 {
-    const RunResult result = runTool({"-L", "-F", "--f", "-f", archive, "-l", "-lF", "l"});
+    const RunResult result = runTool({"-L", "-F", "--f", "-", "", "-f", archive, "-l", "-lF", "l"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "0: first.txt\n1: second/file.bin\n");
 }
@@ -139,6 +143,7 @@ TEST(ParseEntryNumber, ConvertsLikeAtoiAndSaturates)
         {"99999999999", max},
         {"-99999999999", min},
         {"000000000000000000042", 42},
+        {"18446744073709551616", max},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(parseEntryNumber(text), expected) << '"' << text << '"';
@@ -191,11 +196,49 @@ TEST_F(CommandLineTest, FlagWithoutItsValuesIsReportedAfterTheScan)
 TEST_F(CommandLineTest, ArchiveThatCannotBeOpenedStopsBeforeAnyAction)
 {
     const std::string list = dir / "list.txt";
-    for (const std::string& bad : {dir.path().string(), dir / "missing/a.tre", std::string()}) {
+    std::vector<std::string> unopenable{dir.path().string(), dir / "missing/a.tre", std::string()};
+#if !defined(_WIN32)
+    // anything but a regular file, and a FIFO without a writer must not block
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    unopenable.insert(unopenable.end(), {fifo, "/dev/null", "/dev/zero"});
+#endif
+    for (const std::string& bad : unopenable) {
         const RunResult result = runTool({"-f", bad, "-l", "-lf", list, "-o", "0", out});
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.output, "Exit Message: Cannot open archive (" + bad + ").\n");
     }
     EXPECT_FALSE(std::filesystem::exists(list));
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(CommandLineTest, FailedStandardOutputEndsTheRunWithStatusOne)
+{
+    const std::string list = dir / "list.txt";
+    std::ostream broken(nullptr); // every write fails
+    const std::vector<const char*> argv{"tretool", "-f", archive.c_str(), "-l", "-lf", list.c_str(),
+                                        "-o",      "0",  out.c_str()};
+    EXPECT_EQ(runCommandLine(argv, broken), 1);
+    EXPECT_FALSE(std::filesystem::exists(list));
+    EXPECT_FALSE(std::filesystem::exists(out));
+    const std::vector<const char*> helpOnly{"tretool"};
+    EXPECT_EQ(runCommandLine(helpOnly, broken), 1);
+}
+
+// On a terminal, names cannot clear the screen or fake lines; in a pipe, a
+// file or the list file they stay as stored.
+TEST_F(CommandLineTest, NamesAreTerminalSafeOnATerminalOnly)
+{
+    const std::string name = "a\x1b[2J\r\n9: fake\x7f\x01\xc3\xa9";
+    const std::string shown = "a?[2J??9: fake??\xc3\xa9";
+    ArchiveWriter().add(name, "x").writeTo(archive);
+    const std::string list = dir / "list.txt";
+    for (const bool terminal : {true, false}) {
+        SCOPED_TRACE(terminal);
+        const std::string expectedName = terminal ? shown : name;
+        const RunResult result = runTool({"-f", archive, "-l", "-lf", list, "-o", "0", out}, terminal);
+        EXPECT_EQ(result.output, "0: " + expectedName + "\nOutputting file (" + expectedName + ") to file (" + out +
+                                     ").\nFilesize is 1, and file offset is 82.\n");
+        EXPECT_EQ(readFile(list), asText("0: " + name + "\n"));
+    }
 }

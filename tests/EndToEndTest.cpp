@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <vector>
 
 #include "ArchiveWriter.h"
@@ -17,7 +18,7 @@ struct ProcessResult {
     std::string err;
 };
 
-std::string quoted(const std::string& argument) { return "\"" + argument + "\""; }
+std::string shellWord(const std::string& argument) { return "\"" + argument + "\""; }
 
 class EndToEndTest : public ::testing::Test {
 protected:
@@ -27,13 +28,13 @@ protected:
         if (const char* wrapper = std::getenv("TRETOOL_WRAPPER")) {
             command += std::string(wrapper) + " ";
         }
-        command += quoted(TRETOOL_EXECUTABLE);
+        command += shellWord(TRETOOL_EXECUTABLE);
         for (const std::string& argument : arguments) {
-            command += " " + quoted(argument);
+            command += " " + shellWord(argument);
         }
         const std::string outPath = dir / "stdout.txt";
         const std::string errPath = dir / "stderr.txt";
-        command += " >" + quoted(outPath) + " 2>" + quoted(errPath);
+        command += " >" + shellWord(outPath) + " 2>" + shellWord(errPath);
         const int status = runShellCommand(command);
         return {status, readFile(fromUtf8(outPath)), readFile(fromUtf8(errPath))};
     }
@@ -126,5 +127,100 @@ TEST_F(EndToEndTest, HugeClaimsFitInASmallAddressSpace)
                             "Exit Message: Read only 18 of 2147483647 bytes of entry 0.\n");
     EXPECT_EQ(size.err, "");
     EXPECT_EQ(readFile(out), data);
+}
+#endif
+
+#if !defined(_WIN32)
+namespace {
+
+bool underWrapper() { return std::getenv("TRETOOL_WRAPPER") != nullptr || TRETOOL_SANITIZED; }
+
+// Peak resident memory in KiB of the tool run with these arguments, taken by
+// the benchmark's small `measure` program: a child forked from this large
+// test process would inherit its memory figure.
+long peakKibibytes(const std::string& arguments, const std::string& figures)
+{
+    runShellCommand(std::string(TRETOOL_MEASURE) + " /dev/null " + TRETOOL_EXECUTABLE + " " + arguments + " >" +
+                    figures);
+    std::istringstream line(readFile(figures));
+    double milliseconds = 0;
+    long kibibytes = 0;
+    line >> milliseconds >> kibibytes;
+    return kibibytes;
+}
+
+} // namespace
+
+// A listing that cannot reach its reader must not end in success, however
+// standard output fails.
+TEST_F(EndToEndTest, FailedStandardOutputIsReported)
+{
+    ArchiveWriter writer;
+    for (int i = 0; i < 4000; ++i) {
+        writer.add("entry-with-a-long-name-" + std::to_string(i), ""); // far more than a pipe holds
+    }
+    writer.writeTo(archive);
+    const std::string tool = shellWord(TRETOOL_EXECUTABLE) + " -f " + shellWord(archive) + " -l -o 0 " + shellWord(out);
+    const std::string err = dir / "err.txt";
+    const std::string status = dir / "status.txt";
+    for (const std::string& setup :
+         {tool + " >/dev/full", tool + " >&-",
+          "trap '' PIPE; { " + tool + " 2>" + err + "; echo $? >" + status + "; } | head -c 1"}) {
+        SCOPED_TRACE(setup);
+        const int exitStatus = runShellCommand("{ " + setup + "; } 2>" + err + " >/dev/null; echo $? >>" + status);
+        EXPECT_EQ(exitStatus, 0);
+        EXPECT_EQ(readFile(status).substr(0, 2), "1\n");
+        EXPECT_EQ(readFile(err), "tretool: cannot write to standard output\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+        std::filesystem::remove(status);
+    }
+}
+
+TEST_F(EndToEndTest, ResourceLimitsGiveMessagesNotWrongResults)
+{
+    std::string data(30 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); i += 4096) {
+        data[i] = static_cast<char>(i / 4096);
+    }
+    ArchiveWriter().add("big", data).writeTo(archive);
+    const std::string report =
+        "Outputting file (big) to file (" + out + ").\nFilesize is 31457280, and file offset is 82.\n";
+
+    // few descriptors: the archive is opened once, however many chunks the copy takes
+    const ProcessResult fewFiles = run({"-f", archive, "-o", "0", out}, "ulimit -n 20 && ");
+    EXPECT_EQ(fewFiles.status, 0);
+    EXPECT_EQ(fewFiles.out, report);
+    EXPECT_EQ(readFile(out), data);
+
+    // a file-size limit cuts the output: reported, not taken for success
+    std::filesystem::remove(out);
+    const ProcessResult limited = run({"-f", archive, "-o", "0", out}, "trap '' XFSZ && ulimit -f 2048 && ");
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_EQ(limited.out, report + "Exit Message: Cannot write output file (" + out + ").\n");
+    EXPECT_EQ(limited.err, "");
+}
+
+// Memory does not grow with the directory: a huge sparse archive and a long
+// listing both stay under 8 MiB.
+TEST_F(EndToEndTest, MemoryStaysSmallWhateverTheDirectory)
+{
+    if (underWrapper()) {
+        GTEST_SKIP() << "valgrind and the sanitizers need memory of their own";
+    }
+    ArchiveWriter().claimCount(0x7fffffff).add("first", "data").writeTo(archive);
+    std::filesystem::resize_file(archive, std::uintmax_t{4} << 30); // 4 GiB, nearly all holes
+    EXPECT_LT(peakKibibytes("-f " + archive + " -o 0 " + out, dir / "figures.txt"), 8192);
+    EXPECT_EQ(readFile(out), "data");
+
+    ArchiveWriter writer;
+    std::string listing;
+    for (int i = 0; i < 200000; ++i) {
+        writer.add("folder/entry-" + std::to_string(i), "");
+        listing += std::to_string(i) + ": folder/entry-" + std::to_string(i) + "\n";
+    }
+    writer.writeTo(archive);
+    const std::string list = dir / "list.txt";
+    EXPECT_LT(peakKibibytes("-f " + archive + " -l -lf " + list, dir / "figures.txt"), 8192);
+    EXPECT_EQ(readFile(list), listing);
 }
 #endif

@@ -60,37 +60,65 @@ TEST_F(ExtractionTest, NumbersOutOfRangeCreateNoFile)
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-TEST_F(ExtractionTest, OutputPathNamingTheArchiveReplacesItWithTheEntry)
+// An output or list file that names the archive replaces the file at that
+// name, while the loaded archive, held open, still serves later actions.
+TEST_F(ExtractionTest, OutputsNamingTheArchiveReplaceItWhileTheLoadedBytesStayReadable)
 {
     const std::string entry(3 << 20, 'e'); // larger than one copy chunk
-    for (const std::string& output : {archive, dir / "./a.tre"}) {
-        ArchiveWriter().add("a", "first").add("b", entry).writeTo(archive);
-        const RunResult result = runTool({"-f", archive, "-o", "1", output});
-        EXPECT_EQ(result.status, 0);
+    const std::string original = ArchiveWriter().add("a", "first").add("b", entry).bytes();
+
+    writeFile(archive, original);
+    const RunResult listed = runTool({"-f", archive, "-lf", archive, "-o", "1", out});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(readFile(archive), asText("0: a\n1: b\n"));
+    EXPECT_EQ(readFile(out), entry);
+
+    std::vector<std::string> spellings{archive, dir / "./a.tre"};
+    const std::string link = dir / "link.tre";
+    std::error_code noLinks;
+    std::filesystem::create_symlink(archive, link, noLinks);
+    if (!noLinks) {
+        spellings.push_back(link);
+    }
+    for (const std::string& output : spellings) {
+        SCOPED_TRACE(output);
+        writeFile(archive, original);
+        EXPECT_EQ(runTool({"-f", archive, "-o", "1", output}).status, 0);
         EXPECT_EQ(readFile(archive), entry);
     }
+    EXPECT_TRUE(noLinks || std::filesystem::is_symlink(link)); // written through, still a link
+
+    // a second hard link is a name of its own: it gets the entry, the archive's name keeps the archive
+    writeFile(archive, original);
+    const std::string hard = dir / "hard.tre";
+    std::filesystem::create_hard_link(archive, hard);
+    EXPECT_EQ(runTool({"-f", archive, "-o", "1", hard}).status, 0);
+    EXPECT_EQ(readFile(hard), entry);
+    EXPECT_EQ(readFile(archive), original);
 }
 
 TEST_F(ExtractionTest, EntriesOfSeveralChunksAreCopiedWholeOrAsFarAsTheyGo)
 {
-    std::string data((5 << 20) / 2, '\0');
+    std::string data((3 << 20) / 2, '\0'); // one and a half copy chunks, with other data behind it
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<char>(i * 7 % 251);
     }
-    const auto size = static_cast<std::int32_t>(data.size());
+    const std::string next = "next entry's data";
+    const auto size = static_cast<std::int32_t>(data.size() + next.size());
     ArchiveWriter()
         .add("whole", data)
-        .add(TestRecord{.name = "cut", .offset = 8 + 2 * 74, .size = size + 1})
+        .add("next", next)
+        .add(TestRecord{.name = "cut", .offset = 8 + 3 * 74, .size = size + 1})
         .writeTo(archive);
 
     EXPECT_EQ(runTool({"-f", archive, "-o", "0", out}).status, 0);
     EXPECT_EQ(readFile(out), data);
 
-    const RunResult cut = runTool({"-f", archive, "-o", "1", out});
+    const RunResult cut = runTool({"-f", archive, "-o", "2", out});
     EXPECT_EQ(cut.status, 1);
-    EXPECT_EQ(cut.output, report("cut", out, size + 1, 8 + 2 * 74) + "Exit Message: Read only " + std::to_string(size) +
-                              " of " + std::to_string(size + 1) + " bytes of entry 1.\n");
-    EXPECT_EQ(readFile(out), data);
+    EXPECT_EQ(cut.output, report("cut", out, size + 1, 8 + 3 * 74) + "Exit Message: Read only " + std::to_string(size) +
+                              " of " + std::to_string(size + 1) + " bytes of entry 2.\n");
+    EXPECT_EQ(readFile(out), data + next);
 }
 
 TEST_F(ExtractionTest, ReportShowsSignedFiguresAndShortReadsAreReported)

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "ArchiveWriter.h"
 #include "TestSupport.h"
+#include "cli/Extraction.h"
+#include "cli/Listing.h"
 
 namespace {
 
@@ -67,4 +71,29 @@ TEST_F(ListingTest, ListFileNamingTheArchiveReplacesIt)
     const RunResult result = runTool({"-f", archive, "-lf", archive});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile(archive), asText("0: a.txt\n"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1); // no file left behind
+}
+
+// Records that can no longer be read (the file shrank after loading) end the
+// listing there, with a message after the lines already written.
+TEST_F(ListingTest, ArchiveThatShrinksAfterLoadingStopsTheListing)
+{
+    ArchiveWriter().add("a", "1").add("b", "2").add("c", "3").writeTo(archive);
+    TreArchive loaded;
+    ASSERT_EQ(loaded.load(String(archive.c_str())), TreArchive::LoadResult::loaded);
+    std::filesystem::resize_file(archive, 8 + 74 + 30);
+    const std::string shortRead = "Exit Message: Read only 1 of 3 directory records.\n";
+
+    std::ostringstream console;
+    EXPECT_FALSE(listToConsole(console, loaded, ListingStyle{}));
+    EXPECT_EQ(console.str(), "0: a\n" + shortRead);
+
+    std::ostringstream messages;
+    EXPECT_FALSE(listToFile(messages, loaded, String(list.c_str())));
+    EXPECT_EQ(messages.str(), shortRead);
+    EXPECT_EQ(readFile(list), asText("0: a\n"));
+
+    std::ostringstream extraction;
+    EXPECT_FALSE(extractEntry(extraction, loaded, 2, String(list.c_str())));
+    EXPECT_EQ(extraction.str(), "Exit Message: Cannot read the directory record of entry 2.\n");
 }

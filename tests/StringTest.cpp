@@ -23,6 +23,10 @@ TEST(String, GrowsToTheExactSizeAndNeverShrinks)
     EXPECT_EQ(text.length(), 2);
     EXPECT_STREQ(text.c_str(), "-l");
 
+    text.assign("-lfx"); // one more character than the buffer holds
+    EXPECT_EQ(text.capacity(), 5);
+    EXPECT_STREQ(text.c_str(), "-lfx");
+
     text.assign(String("archive.tre"));
     EXPECT_EQ(text.capacity(), 12);
     EXPECT_EQ(text.length(), 11);

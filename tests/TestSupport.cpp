@@ -76,13 +76,13 @@ int runShellCommand(const std::string& command)
 #endif
 }
 
-RunResult runTool(std::initializer_list<std::string> arguments)
+RunResult runTool(std::initializer_list<std::string> arguments, bool terminal)
 {
     std::vector<const char*> argv{"tretool"};
     for (const std::string& argument : arguments) {
         argv.push_back(argument.c_str());
     }
     std::ostringstream out;
-    const int status = runCommandLine(argv, out);
+    const int status = runCommandLine(argv, out, ConsoleInfo{.outputIsTerminal = terminal});
     return {status, out.str()};
 }

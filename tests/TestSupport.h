@@ -45,4 +45,5 @@ struct RunResult {
 };
 
 // Runs the whole command line in-process; "tretool" stands as argument 0.
-RunResult runTool(std::initializer_list<std::string> arguments);
+// `terminal`: run as if standard output were a terminal.
+RunResult runTool(std::initializer_list<std::string> arguments, bool terminal = false);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -14,7 +15,8 @@ constexpr std::int32_t int32Min = std::numeric_limits<std::int32_t>::min();
 
 std::string readWhole(const TreArchive& archive, std::int32_t entryNumber)
 {
-    std::string data(static_cast<std::size_t>(archive.entryBytesAvailable(entryNumber)), '\0');
+    const auto bound = std::clamp<std::int64_t>(archive.entrySize(entryNumber), 0, archive.fileSize());
+    std::string data(static_cast<std::size_t>(bound), '\0');
     data.resize(static_cast<std::size_t>(archive.readEntry(entryNumber, data)));
     return data;
 }
@@ -56,7 +58,7 @@ TEST_F(TreArchiveTest, ReadsNamesOffsetsSizesAndData)
     EXPECT_EQ(readWhole(archive, 1), std::string("\0\r\n\x1a", 4));
     EXPECT_EQ(readWhole(archive, 2), "");
 
-    const TreEntry record = archive.entry(0);
+    const TreEntry record = archive.entry(0).value();
     EXPECT_EQ(record.prefixByte, 0xA5);
     EXPECT_EQ(std::string(record.name.data(), 4), std::string("a\0XX", 4));
     EXPECT_EQ(record.offset, archive.entryOffset(0));
@@ -73,7 +75,6 @@ TEST_F(TreArchiveTest, SignedFieldsWithTheTopBitSetComeBackUnchanged)
     EXPECT_EQ(archive.entrySize(0), -2);
     EXPECT_EQ(archive.entryOffset(1), -1);
     EXPECT_EQ(archive.entrySize(1), int32Min + 5);
-    EXPECT_EQ(archive.entryBytesAvailable(0), 0);
 }
 
 TEST_F(TreArchiveTest, NameFillingItsWholeFieldIsTakenWhole)
@@ -158,7 +159,7 @@ TEST_F(TreArchiveTest, HugeCountIsBoundedByTheFileSize)
     EXPECT_STREQ(archive.entryName(0).c_str(), "only");
 }
 
-TEST_F(TreArchiveTest, AvailableBytesAndReadsStopAtTheEndOfTheFile)
+TEST_F(TreArchiveTest, ReadsStopAtTheEndOfTheFile)
 {
     const std::string head = ArchiveWriter().add(TestRecord{.name = "x"}).bytes();
     const auto fileSize = static_cast<std::int32_t>(head.size() + 10);
@@ -182,7 +183,6 @@ TEST_F(TreArchiveTest, AvailableBytesAndReadsStopAtTheEndOfTheFile)
         std::string bytes = ArchiveWriter().add(TestRecord{.name = "x", .offset = c.offset, .size = c.size}).bytes();
         bytes += "0123456789";
         ASSERT_EQ(loadBytes(bytes), TreArchive::LoadResult::loaded);
-        EXPECT_EQ(archive.entryBytesAvailable(0), c.available);
         // a larger buffer than available must still never receive more than is there
         std::string buffer(static_cast<std::size_t>(c.available) + 16, '#');
         const std::int32_t got = archive.readEntry(0, buffer);
@@ -197,4 +197,94 @@ TEST_F(TreArchiveTest, ReadEntryNeverWritesPastTheBuffer)
     std::array<char, 6> buffer{'.', '.', '.', '.', '.', '.'};
     EXPECT_EQ(archive.readEntry(0, std::span(buffer).first(3)), 3);
     EXPECT_EQ(std::string(buffer.data(), buffer.size()), "abc...");
+}
+
+// The archive is held open from load on: whatever happens to its path, reads
+// serve the file that was loaded, and nothing is created at the path again.
+TEST_F(TreArchiveTest, HeldFileServesTheLoadedBytesWhateverHappensToThePath)
+{
+    const std::string data = "0123456789abcdef";
+    const std::string whole = ArchiveWriter().add("only", data).bytes();
+    const std::string other = dir / "other.tre";
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::string expected;
+    };
+    const std::vector<Case> cases{
+        {"deleted", [&] { std::filesystem::remove(path); }, data},
+        {"renamed over",
+         [&] {
+             writeFile(other, ArchiveWriter().add("new", "XXXXXXXXXXXXXXXX").bytes());
+             std::filesystem::rename(other, path);
+         },
+         data},
+        {"truncated inside the entry", [&] { std::filesystem::resize_file(path, whole.size() - 6); }, "0123456789"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(loadBytes(whole), TreArchive::LoadResult::loaded);
+        c.change();
+        EXPECT_STREQ(archive.entryName(0).c_str(), "only");
+        EXPECT_EQ(readWhole(archive, 0), c.expected);
+    }
+    EXPECT_TRUE(std::filesystem::exists(path)); // the rename left a file there
+    std::filesystem::remove(path);
+    EXPECT_EQ(readWhole(archive, 0), "0123456789");
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(TreArchiveTest, RecordsCutOffAfterLoadingAreReportedMissing)
+{
+    ASSERT_EQ(loadBytes(ArchiveWriter().add("a", "1").add("b", "2").bytes()), TreArchive::LoadResult::loaded);
+    std::filesystem::resize_file(path, 8 + 74 + 10);
+    EXPECT_TRUE(archive.entry(0).has_value());
+    EXPECT_FALSE(archive.entry(1).has_value());
+    EXPECT_EQ(archive.entryName(1).length(), 0);
+    EXPECT_EQ(archive.entrySize(1), 0);
+    EXPECT_FALSE(archive.entry(2).has_value());
+    EXPECT_FALSE(archive.entry(-1).has_value());
+}
+
+// Large directories are read in windows of many records: every record must
+// come out right, walked in order across window edges or looked up at random.
+TEST_F(TreArchiveTest, RecordsReadInAnyOrderAcrossReadWindows)
+{
+    constexpr std::int32_t entries = 30000;
+    ArchiveWriter writer;
+    for (std::int32_t i = 0; i < entries; ++i) {
+        writer.add(TestRecord{.name = "e" + std::to_string(i), .offset = i, .size = i % 7});
+    }
+    ASSERT_EQ(loadBytes(writer.bytes()), TreArchive::LoadResult::loaded);
+    ASSERT_EQ(archive.entryCount(), entries);
+    std::int32_t wrong = 0;
+    for (std::int32_t i = 0; i < entries; ++i) {
+        const std::optional<TreEntry> entry = archive.entry(i);
+        wrong +=
+            entry && entry->nameText() == "e" + std::to_string(i) && entry->offset == i && entry->size == i % 7 ? 0 : 1;
+    }
+    EXPECT_EQ(wrong, 0);
+    for (const std::int32_t i : {29999, 0, 14168, 14169, 14170, 28338, 3, 4, 29998}) {
+        EXPECT_STREQ(archive.entryName(i).c_str(), ("e" + std::to_string(i)).c_str());
+    }
+}
+
+TEST_F(TreArchiveTest, IsArchiveFileKnowsEveryNameOfTheFileAndNoOther)
+{
+    ASSERT_EQ(loadBytes(ArchiveWriter().add("a", "1").bytes()), TreArchive::LoadResult::loaded);
+    const std::string sibling = dir / "sibling.tre";
+    writeFile(sibling, readFile(path));
+    std::vector<std::pair<std::string, bool>> cases{
+        {path, true}, {dir / "./archive.tre", true}, {sibling, false}, {dir / "missing.tre", false}};
+    const std::string hard = dir / "hard.tre";
+    std::filesystem::create_hard_link(path, hard);
+    cases.emplace_back(hard, true);
+    std::error_code noLinks;
+    std::filesystem::create_symlink(path, dir / "link.tre", noLinks);
+    if (!noLinks) {
+        cases.emplace_back(dir / "link.tre", true);
+    }
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(archive.isArchiveFile(String(name.c_str())), expected) << name;
+    }
 }

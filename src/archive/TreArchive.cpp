@@ -4,8 +4,6 @@
 #include <cstring>
 #include <utility>
 
-#include "support/File.h"
-
 namespace {
 
 constexpr std::size_t nameAt = 1;
@@ -34,8 +32,13 @@ TreArchive::TreArchive() { reset(); }
 
 void TreArchive::reset()
 {
-    entries_ = ByteBlock();
+    file_ = File();
+    window_ = ByteBlock();
+    windowFirst_ = 0;
+    windowRecords_ = 0;
     count_ = 0;
+    claimedCount_ = 0;
+    fileSize_ = 0;
     headerWord_ = headerSize;
 }
 
@@ -43,38 +46,53 @@ TreArchive::LoadResult TreArchive::load(String path)
 {
     reset();
     archivePath_ = std::move(path);
-    const File file = File::openForReadingCreating(archivePath_);
-    if (!file.isOpen()) {
+    File file = File::openForReadingCreating(archivePath_);
+    // the open file is checked, not the path, so nothing can be swapped in between
+    if (!file.isOpen() || !file.isRegular()) {
         return LoadResult::cannotOpen;
     }
+    file_ = std::move(file);
+    fileSize_ = file_.size();
     std::array<unsigned char, headerSize> header{};
-    if (file.readAt(0, reinterpret_cast<char*>(header.data()), headerSize) < headerSize) {
+    if (file_.readAt(0, reinterpret_cast<char*>(header.data()), headerSize) < headerSize) {
         return LoadResult::loaded;
     }
-    const std::int32_t claimedCount = decodeInt32(header.data());
+    claimedCount_ = decodeInt32(header.data());
     headerWord_ = decodeInt32(header.data() + 4);
-
-    const std::int64_t records = recordsThatFit(claimedCount, file.size());
-    if (records == 0) {
-        return LoadResult::loaded;
-    }
-    // the whole directory in one read: no system call per record
-    entries_ = ByteBlock(static_cast<std::size_t>(records * recordSize), ByteBlock::Pages::huge);
-    const std::int64_t bytesRead = file.readAt(headerSize, entries_.data(), static_cast<std::int64_t>(entries_.size()));
-    // the file may have shrunk since its size was taken: keep complete records only
-    count_ = static_cast<std::int32_t>(bytesRead / recordSize);
+    count_ = static_cast<std::int32_t>(recordsThatFit(claimedCount_, fileSize_));
     return LoadResult::loaded;
 }
 
 const unsigned char* TreArchive::record(std::int32_t entryNumber) const
 {
-    return reinterpret_cast<const unsigned char*>(entries_.data()) +
-           static_cast<std::size_t>(entryNumber) * static_cast<std::size_t>(recordSize);
+    if (entryNumber < 0 || entryNumber >= count_) {
+        return nullptr;
+    }
+    const auto* windowBytes = reinterpret_cast<const unsigned char*>(window_.data());
+    if (entryNumber >= windowFirst_ && entryNumber - windowFirst_ < windowRecords_) {
+        return windowBytes + static_cast<std::size_t>(entryNumber - windowFirst_) * recordSize;
+    }
+    // A walk front to back reads ahead in large reads; a lone lookup (-o N)
+    // reads its one record.
+    const bool next = windowRecords_ > 0 && entryNumber - windowFirst_ == windowRecords_;
+    const std::int64_t wanted = next ? std::min<std::int64_t>(recordsPerRead, count_ - entryNumber) : 1;
+    if (window_.size() == 0) {
+        window_ = ByteBlock(static_cast<std::size_t>(recordsPerRead * recordSize));
+    }
+    const std::int64_t got =
+        file_.readAt(headerSize + std::int64_t{entryNumber} * recordSize, window_.data(), wanted * recordSize);
+    // the file may have shrunk since it was loaded: keep complete records only
+    windowFirst_ = entryNumber;
+    windowRecords_ = static_cast<std::int32_t>(got / recordSize);
+    return windowRecords_ > 0 ? reinterpret_cast<const unsigned char*>(window_.data()) : nullptr;
 }
 
-TreEntry TreArchive::entry(std::int32_t entryNumber) const
+std::optional<TreEntry> TreArchive::entry(std::int32_t entryNumber) const
 {
     const unsigned char* bytes = record(entryNumber);
+    if (bytes == nullptr) {
+        return std::nullopt;
+    }
     TreEntry entry{};
     entry.prefixByte = bytes[0];
     std::memcpy(entry.name.data(), bytes + nameAt, TreEntry::nameFieldSize);
@@ -85,41 +103,35 @@ TreEntry TreArchive::entry(std::int32_t entryNumber) const
 
 String TreArchive::entryName(std::int32_t entryNumber) const
 {
-    // a name that fills its field without a NUL is taken whole
+    const std::optional<TreEntry> found = entry(entryNumber);
+    if (!found) {
+        return {};
+    }
     std::array<char, TreEntry::nameFieldSize + 1> text{};
-    std::memcpy(text.data(), record(entryNumber) + nameAt, TreEntry::nameFieldSize);
+    std::memcpy(text.data(), found->name.data(), TreEntry::nameFieldSize);
     return String(text.data());
 }
 
 std::int32_t TreArchive::entryOffset(std::int32_t entryNumber) const
 {
-    return decodeInt32(record(entryNumber) + offsetAt);
+    const std::optional<TreEntry> found = entry(entryNumber);
+    return found ? found->offset : 0;
 }
 
-std::int32_t TreArchive::entrySize(std::int32_t entryNumber) const { return decodeInt32(record(entryNumber) + sizeAt); }
-
-std::int32_t TreArchive::entryBytesAvailable(std::int32_t entryNumber) const
+std::int32_t TreArchive::entrySize(std::int32_t entryNumber) const
 {
-    const std::int32_t offset = entryOffset(entryNumber);
-    const std::int32_t size = entrySize(entryNumber);
-    const File file = File::openForReadingCreating(archivePath_);
-    const std::int64_t fileSize = file.isOpen() ? file.size() : 0;
-    if (size <= 0 || offset < 0 || offset >= fileSize) {
-        return 0;
-    }
-    return static_cast<std::int32_t>(std::min<std::int64_t>(size, fileSize - offset));
+    const std::optional<TreEntry> found = entry(entryNumber);
+    return found ? found->size : 0;
 }
 
 std::int32_t TreArchive::readEntry(std::int32_t entryNumber, std::span<char> buffer, std::int32_t from) const
 {
-    const std::int32_t offset = entryOffset(entryNumber);
-    const std::int32_t size = entrySize(entryNumber);
-    const File file = File::openForReadingCreating(archivePath_);
-    if (!file.isOpen() || offset < 0 || from < 0 || from >= size) {
+    const std::optional<TreEntry> found = entry(entryNumber);
+    if (!found || found->offset < 0 || from < 0 || from >= found->size) {
         return 0;
     }
-    const std::int64_t wanted = std::min<std::int64_t>(size - from, static_cast<std::int64_t>(buffer.size()));
-    return static_cast<std::int32_t>(file.readAt(std::int64_t{offset} + from, buffer.data(), wanted));
+    const std::int64_t wanted = std::min<std::int64_t>(found->size - from, static_cast<std::int64_t>(buffer.size()));
+    return static_cast<std::int32_t>(file_.readAt(std::int64_t{found->offset} + from, buffer.data(), wanted));
 }
 
-bool TreArchive::isArchiveFile(const String& path) const { return isSameFile(path, archivePath_); }
+bool TreArchive::isArchiveFile(const String& path) const { return file_.isOpen() && file_.isSameFileAs(path); }

@@ -129,11 +129,11 @@ std::int32_t parseEntryNumber(const char* text)
                                                               std::numeric_limits<std::int32_t>::max()));
 }
 
-int runCommandLine(std::span<const char* const> arguments, std::ostream& out)
+int runCommandLine(std::span<const char* const> arguments, std::ostream& out, const ConsoleInfo& console)
 {
     if (arguments.size() < 2) {
         printHelp(out);
-        return 0;
+        return out.good() ? 0 : 1;
     }
     Request request;
     scanArguments(arguments, request, out);
@@ -150,16 +150,17 @@ int runCommandLine(std::span<const char* const> arguments, std::ostream& out)
         writeLine(out, "Exit Message: Cannot open archive (", request.inputPath, ").");
         return 1;
     }
-    bool failed = false;
-    if (request.listToConsole) {
-        listDirectory(out, archive);
+    // once standard output has failed, nothing more is done
+    bool succeeded = out.good();
+    if (succeeded && request.listToConsole) {
+        succeeded = listToConsole(out, archive, ListingStyle{.terminal = console.outputIsTerminal});
     }
-    if (request.listToFile && !writeListFile(archive, request.listPath)) {
-        writeLine(out, "Exit Message: Cannot write list file (", request.listPath, ").");
-        failed = true;
+    if (out.good() && request.listToFile) {
+        succeeded = listToFile(out, archive, request.listPath) && succeeded;
     }
-    if (request.extract && !extractEntry(out, archive, request.entryNumber, request.outputPath)) {
-        failed = true;
+    if (out.good() && request.extract) {
+        succeeded =
+            extractEntry(out, archive, request.entryNumber, request.outputPath, console.outputIsTerminal) && succeeded;
     }
-    return failed ? 1 : 0;
+    return succeeded && out.good() ? 0 : 1;
 }

@@ -4,12 +4,19 @@
 #include <ostream>
 #include <span>
 
+// What the driver knows of the console it runs in.
+struct ConsoleInfo {
+    // standard output is a terminal: entry names are shown terminal-safe
+    bool outputIsTerminal = false;
+};
+
 // The whole tool: scans the arguments (argument 0, the program's name,
 // included), loads the archive named with -f and runs the actions asked for,
 // always in the same order: console listing, list file, extraction. Every
 // message goes to `out`. Returns the process exit status: 1 when an input
-// archive was missing or any "Exit Message" line was printed, 0 otherwise.
-int runCommandLine(std::span<const char* const> arguments, std::ostream& out);
+// archive was missing, any "Exit Message" line was printed or `out` failed
+// (then no later action runs), 0 otherwise.
+int runCommandLine(std::span<const char* const> arguments, std::ostream& out, const ConsoleInfo& console = {});
 
 // The entry number of -o, converted as C's atoi converts text (leading blanks,
 // an optional sign, digits up to the first other character, 0 without

@@ -4,10 +4,23 @@
 #include <ostream>
 
 #include "archive/TreArchive.h"
+#include "support/File.h"
 #include "support/String.h"
 
 // Copies entry `entryNumber` into the file at outputPath, reporting on `out`
-// what it copies. Returns false when it printed an "Exit Message" line (the
-// output file could not be written, or the entry could not be read whole);
-// an entry number out of range is reported but is not a failure.
-bool extractEntry(std::ostream& out, const TreArchive& archive, std::int32_t entryNumber, const String& outputPath);
+// what it copies; names are shown terminal-safe when `terminal` is set.
+// Returns false when it printed an "Exit Message" line (the output file could
+// not be written, or the entry could not be read whole); an entry number out
+// of range is reported but is not a failure.
+bool extractEntry(std::ostream& out, const TreArchive& archive, std::int32_t entryNumber, const String& outputPath,
+                  bool terminal = false);
+
+struct CopyResult {
+    bool written;
+    std::int64_t bytesRead;
+};
+
+// Streams the entry's data into an open file, in chunks of at most 1 MiB,
+// until `size` bytes are copied or the archive runs out; only bytes actually
+// read are written. Does not close the file.
+CopyResult copyEntryData(File& output, const TreArchive& archive, std::int32_t entryNumber, std::int32_t size);

@@ -5,9 +5,17 @@
 #include "archive/TreArchive.h"
 #include "support/String.h"
 
-// One line "N: name" per entry, in entry-number order.
-void listDirectory(std::ostream& out, const TreArchive& archive);
+struct ListingStyle {
+    // names shown terminal-safe (the console listing on a terminal)
+    bool terminal = false;
+};
 
-// Creates or truncates the text file at listPath and lists the directory
-// into it; false when the file could not be created or fully written.
-bool writeListFile(const TreArchive& archive, const String& listPath);
+// One line "N: name" per entry, in entry-number order, each flushed on its
+// own. Returns how many records could be read: entryCount() unless the
+// archive shrank after it was loaded, where the listing stops.
+std::int32_t listDirectory(std::ostream& out, const TreArchive& archive, const ListingStyle& style = {});
+
+// The console listing and the list file, with their messages on `out`;
+// false when an "Exit Message" line was printed.
+bool listToConsole(std::ostream& out, const TreArchive& archive, const ListingStyle& style);
+bool listToFile(std::ostream& out, const TreArchive& archive, const String& listPath);

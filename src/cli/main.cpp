@@ -6,21 +6,38 @@
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
 #include "support/Arguments.h"
+#include "support/Console.h"
+
+namespace {
+
+int run(int argc, char* argv[])
+{
+    const std::vector<std::string> arguments = commandLineArguments(argc, argv);
+    std::vector<const char*> pointers;
+    pointers.reserve(arguments.size());
+    for (const std::string& argument : arguments) {
+        pointers.push_back(argument.c_str());
+    }
+    return runCommandLine(pointers, std::cout, ConsoleInfo{.outputIsTerminal = standardOutputIsTerminal()});
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    guardStandardStreams();
+    int status = 1;
     try {
-        const std::vector<std::string> arguments = commandLineArguments(argc, argv);
-        std::vector<const char*> pointers;
-        pointers.reserve(arguments.size());
-        for (const std::string& argument : arguments) {
-            pointers.push_back(argument.c_str());
-        }
-        return runCommandLine(pointers, std::cout);
+        status = run(argc, argv);
     } catch (const std::bad_alloc&) {
-        // allocations are bounded by the archive's size, so only a genuinely
-        // huge directory on a small machine gets here
+        // every buffer is bounded by a small constant, so only a machine
+        // that cannot spare the tool a few megabytes gets here
         writeLine(std::cout, "Exit Message: Out of memory.");
+    }
+    // a listing lost to a full disk or a closed pipe must not end in success
+    if (!std::cout.flush()) {
+        std::cerr << "tretool: cannot write to standard output\n" << std::flush;
         return 1;
     }
+    return status;
 }

@@ -17,16 +17,23 @@ public:
     File& operator=(File&& other) noexcept;
     ~File();
 
-    // Opens for reading only, so read-only files open too. Where no file
-    // exists, an empty one (readable and writable) is created first.
+    // Opens for reading only, so read-only files open too, and never waits:
+    // a FIFO with no writer opens at once (isRegular() then says what it is).
+    // Where no file exists, an empty one (readable and writable) is created
+    // first. Other readers and writers are never locked out.
     static File openForReadingCreating(const String& path);
     // Opens for binary writing, creating the file or truncating it.
     static File createForWriting(const String& path);
 
     [[nodiscard]] bool isOpen() const { return handle_ != closedHandle; }
+    // Whether the open file is a regular file (not a pipe, socket or device).
+    [[nodiscard]] bool isRegular() const;
     // Size in bytes of a regular file; 0 for anything else (a pipe or a
     // device has no size to bound allocations by).
     [[nodiscard]] std::int64_t size() const;
+    // Whether the path names this very file (through links, or as another
+    // hard link of it).
+    [[nodiscard]] bool isSameFileAs(const String& path) const;
     // Reads up to `length` bytes from `offset` on, until done, end of file or
     // an error; returns the number of bytes read.
     std::int64_t readAt(std::int64_t offset, char* buffer, std::int64_t length) const;
@@ -37,6 +44,7 @@ public:
     bool close();
 
 private:
+    friend class ReplacementFile;
     static constexpr std::intptr_t closedHandle = -1;
     // One platform call each, for at most maxChunk bytes: the number of
     // bytes moved, 0 at the end of the file, negative on an error.
@@ -49,8 +57,33 @@ private:
     std::intptr_t handle_ = closedHandle;
 };
 
+// A new file that takes the place of an existing one only once it is
+// complete: it is written beside the file that `path` names (after following
+// links, so a link stays a link and its target gets the new contents) and
+// moved over it by commit(). Whoever holds the old file open goes on reading
+// the old bytes. Dropped without commit(), it is removed.
+class ReplacementFile {
+public:
+    explicit ReplacementFile(const String& path);
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+    ~ReplacementFile();
+
+    [[nodiscard]] File& file() { return file_; }
+    // Closes the file and moves it over the target; false when either fails.
+    bool commit();
+
+private:
+    File file_;
+    String temporaryPath_;
+    String targetPath_;
+};
+
 // Whether both paths name one existing file (through links, too).
 bool isSameFile(const String& first, const String& second);
 
 // The path as the platform's file functions want it (UTF-8 bytes in, native out).
 std::filesystem::path toNativePath(const String& path);
+
+// How text files end their lines on this platform.
+extern const char* const textFileLineEnd;

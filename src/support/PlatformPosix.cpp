@@ -1,9 +1,10 @@
-// The POSIX bodies of the platform layer: files and large blocks.
+// The POSIX bodies of the platform layer: files, large blocks, the console.
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <new>
+#include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include "support/Arguments.h"
 #include "support/ByteBlock.h"
+#include "support/Console.h"
 #include "support/File.h"
 
 namespace {
@@ -28,11 +30,23 @@ std::intptr_t openRetrying(const char* path, int flags)
 
 } // namespace
 
-File File::openForReadingCreating(const String& path) { return File(openRetrying(path.c_str(), O_RDONLY | O_CREAT)); }
+const char* const textFileLineEnd = "\n";
+
+// O_NONBLOCK: opening a FIFO must not wait for a writer to turn up
+File File::openForReadingCreating(const String& path)
+{
+    return File(openRetrying(path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK));
+}
 
 File File::createForWriting(const String& path)
 {
     return File(openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
+}
+
+bool File::isRegular() const
+{
+    struct stat status {};
+    return ::fstat(descriptor(handle_), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 std::int64_t File::size() const
@@ -42,6 +56,14 @@ std::int64_t File::size() const
         return 0;
     }
     return status.st_size;
+}
+
+bool File::isSameFileAs(const String& path) const
+{
+    struct stat mine {};
+    struct stat theirs {};
+    return ::fstat(descriptor(handle_), &mine) == 0 && ::stat(path.c_str(), &theirs) == 0 &&
+           mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
 std::int64_t File::readOnce(std::int64_t offset, char* buffer, std::int64_t length) const
@@ -71,6 +93,43 @@ bool File::close()
     // POSIX leaves the descriptor closed even when close fails, so never retry
     const bool closed = ::close(descriptor(std::exchange(handle_, closedHandle))) == 0;
     return closed;
+}
+
+ReplacementFile::ReplacementFile(const String& path)
+{
+    // follow links to the file itself; a path that names no file is used as given
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    targetPath_ = resolved != nullptr ? resolved : path.c_str();
+    std::free(resolved); // NOLINT(cppcoreguidelines-no-malloc): realpath's result
+    std::string temporary = std::string(targetPath_.c_str()) + ".tretool-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    // the new file keeps the permissions of the one it replaces
+    struct stat status {};
+    if (::stat(targetPath_.c_str(), &status) == 0) {
+        ::fchmod(fd, status.st_mode & 07777U);
+    }
+    temporaryPath_ = temporary.c_str();
+    file_ = File(fd);
+}
+
+ReplacementFile::~ReplacementFile()
+{
+    if (temporaryPath_.length() > 0) {
+        file_.close();
+        ::unlink(temporaryPath_.c_str());
+    }
+}
+
+bool ReplacementFile::commit()
+{
+    if (!file_.isOpen() || !file_.close() || ::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+        return false;
+    }
+    temporaryPath_ = "";
+    return true;
 }
 
 bool isSameFile(const String& first, const String& second)
@@ -110,3 +169,21 @@ void* allocateBlock(std::size_t size, ByteBlock::Pages pages)
 void releaseBlock(void* block) noexcept { std::free(block); }
 
 std::vector<std::string> commandLineArguments(int argc, char* argv[]) { return {argv, argv + argc}; }
+
+bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void guardStandardStreams()
+{
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // opened for reading only, so that every write to it fails and is reported
+            const int placeholder = openRetrying("/dev/null", O_RDONLY);
+            if (placeholder >= 0 && placeholder != fd) {
+                ::dup2(placeholder, fd);
+                ::close(placeholder);
+            }
+        }
+    }
+}

@@ -1,8 +1,11 @@
-// The Windows bodies of the platform layer: files, large blocks, arguments.
-// Paths arrive as UTF-8 and are handed to the wide-character functions.
+// The Windows bodies of the platform layer: files, large blocks, arguments,
+// the console. Paths arrive as UTF-8 and are handed to the wide-character
+// functions.
 #include <algorithm>
+#include <atomic>
 #include <malloc.h>
 #include <new>
+#include <string>
 #include <utility>
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -17,6 +20,7 @@
 
 #include "support/Arguments.h"
 #include "support/ByteBlock.h"
+#include "support/Console.h"
 #include "support/File.h"
 
 namespace {
@@ -59,7 +63,55 @@ std::intptr_t openFile(const String& path, DWORD access, DWORD share, DWORD disp
 
 constexpr DWORD shareWithEveryone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+bool identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION& information)
+{
+    return ::GetFileInformationByHandle(handle, &information) != 0;
+}
+
+bool identifyPath(const String& path, BY_HANDLE_FILE_INFORMATION& information)
+{
+    const std::intptr_t handle = openFile(path, 0, shareWithEveryone, OPEN_EXISTING);
+    if (handle == -1) {
+        return false;
+    }
+    const bool known = identify(nativeHandle(handle), information);
+    ::CloseHandle(nativeHandle(handle));
+    return known;
+}
+
+bool sameIdentity(const BY_HANDLE_FILE_INFORMATION& first, const BY_HANDLE_FILE_INFORMATION& second)
+{
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// The path of the file itself, after following links; the path as given
+// where it names no file.
+std::wstring finalPath(const String& path)
+{
+    const std::intptr_t handle = openFile(path, 0, shareWithEveryone, OPEN_EXISTING);
+    if (handle == -1) {
+        return widen(path.c_str());
+    }
+    std::wstring resolved(MAX_PATH, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(nativeHandle(handle), resolved.data(),
+                                               static_cast<DWORD>(resolved.size()), FILE_NAME_NORMALIZED);
+    if (length >= resolved.size()) {
+        resolved.resize(length);
+        length = ::GetFinalPathNameByHandleW(nativeHandle(handle), resolved.data(), static_cast<DWORD>(resolved.size()),
+                                             FILE_NAME_NORMALIZED);
+    }
+    ::CloseHandle(nativeHandle(handle));
+    if (length == 0 || length >= resolved.size()) {
+        return widen(path.c_str());
+    }
+    resolved.resize(length);
+    return resolved;
+}
+
 } // namespace
+
+const char* const textFileLineEnd = "\r\n";
 
 // OPEN_ALWAYS creates a missing file; reading asks for no write access, and
 // other readers and writers are not locked out.
@@ -71,6 +123,15 @@ File File::openForReadingCreating(const String& path)
 File File::createForWriting(const String& path)
 {
     return File(openFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_ALWAYS));
+}
+
+bool File::isRegular() const { return ::GetFileType(nativeHandle(handle_)) == FILE_TYPE_DISK; }
+
+bool File::isSameFileAs(const String& path) const
+{
+    BY_HANDLE_FILE_INFORMATION mine{};
+    BY_HANDLE_FILE_INFORMATION theirs{};
+    return identify(nativeHandle(handle_), mine) && identifyPath(path, theirs) && sameIdentity(mine, theirs);
 }
 
 std::int64_t File::size() const
@@ -114,21 +175,45 @@ bool File::close()
 
 bool isSameFile(const String& first, const String& second)
 {
-    const auto identify = [](const String& path, BY_HANDLE_FILE_INFORMATION& information) {
-        const std::intptr_t handle = openFile(path, 0, shareWithEveryone, OPEN_EXISTING);
-        if (handle == -1) {
-            return false;
-        }
-        const bool known = ::GetFileInformationByHandle(nativeHandle(handle), &information) != 0;
-        ::CloseHandle(nativeHandle(handle));
-        return known;
-    };
     BY_HANDLE_FILE_INFORMATION firstInformation{};
     BY_HANDLE_FILE_INFORMATION secondInformation{};
-    return identify(first, firstInformation) && identify(second, secondInformation) &&
-           firstInformation.dwVolumeSerialNumber == secondInformation.dwVolumeSerialNumber &&
-           firstInformation.nFileIndexHigh == secondInformation.nFileIndexHigh &&
-           firstInformation.nFileIndexLow == secondInformation.nFileIndexLow;
+    return identifyPath(first, firstInformation) && identifyPath(second, secondInformation) &&
+           sameIdentity(firstInformation, secondInformation);
+}
+
+ReplacementFile::ReplacementFile(const String& path)
+{
+    const std::wstring target = finalPath(path);
+    targetPath_ = narrow(target.c_str()).c_str();
+    static std::atomic<unsigned> serial{0};
+    const std::wstring temporary =
+        target + L".tretool-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(serial++);
+    const HANDLE handle = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    temporaryPath_ = narrow(temporary.c_str()).c_str();
+    file_ = File(reinterpret_cast<std::intptr_t>(handle));
+}
+
+ReplacementFile::~ReplacementFile()
+{
+    if (temporaryPath_.length() > 0) {
+        file_.close();
+        ::DeleteFileW(widen(temporaryPath_.c_str()).c_str());
+    }
+}
+
+bool ReplacementFile::commit()
+{
+    if (!file_.isOpen() || !file_.close() ||
+        !::MoveFileExW(widen(temporaryPath_.c_str()).c_str(), widen(targetPath_.c_str()).c_str(),
+                       MOVEFILE_REPLACE_EXISTING)) {
+        return false;
+    }
+    temporaryPath_ = "";
+    return true;
 }
 
 std::filesystem::path toNativePath(const String& path) { return {widen(path.c_str())}; }
@@ -163,3 +248,21 @@ std::vector<std::string> commandLineArguments(int argc, char* argv[])
     ::LocalFree(wide);
     return arguments;
 }
+
+namespace {
+
+// a console, not merely a character device such as NUL
+bool isConsole(DWORD stream)
+{
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(stream), &mode) != 0;
+}
+
+} // namespace
+
+bool standardOutputIsTerminal() { return isConsole(STD_OUTPUT_HANDLE); }
+
+bool standardErrorIsTerminal() { return isConsole(STD_ERROR_HANDLE); }
+
+// a closed standard stream never takes the place of a file the tool opens here
+void guardStandardStreams() {}
