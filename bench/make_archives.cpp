@@ -5,6 +5,7 @@
 //   huge.tre      one entry of HUGE_MIB MiB behind a one-record directory
 //   huge.entry    a file of the entry's size, for cp
 //   small.tre     three small entries, for start-up time
+//   sparse.tre    4 GiB, nearly all holes, whose header claims 2^31-1 entries
 // Usage: make_archives <folder> <entries> <huge MiB>
 #include <cstdint>
 #include <filesystem>
@@ -76,6 +77,8 @@ int main(int argc, char* argv[])
         writeBig(folder, std::stoi(argv[2]));
         writeHuge(folder, std::stoll(argv[3]));
         ArchiveWriter().add("a.txt", "a").add("b/c.txt", "bc").add("d", "").writeTo(folder / "small.tre");
+        ArchiveWriter().claimCount(0x7fffffff).add("first.bin", "sixteen bytes...").writeTo(folder / "sparse.tre");
+        std::filesystem::resize_file(folder / "sparse.tre", std::uintmax_t{4} << 30);
     } catch (const std::exception& error) {
         std::cerr << "make_archives: " << error.what() << '\n';
         return 1;

@@ -212,14 +212,14 @@ TEST_F(TreArchiveTest, HeldFileServesTheLoadedBytesWhateverHappensToThePath)
         std::string expected;
     };
     const std::vector<Case> cases{
-        {"deleted", [&] { std::filesystem::remove(path); }, data},
-        {"renamed over",
+        {"moved away and replaced",
          [&] {
-             writeFile(other, ArchiveWriter().add("new", "XXXXXXXXXXXXXXXX").bytes());
-             std::filesystem::rename(other, path);
+             std::filesystem::rename(path, other);
+             writeFile(path, ArchiveWriter().add("new", "XXXXXXXXXXXXXXXX").bytes());
          },
          data},
         {"truncated inside the entry", [&] { std::filesystem::resize_file(path, whole.size() - 6); }, "0123456789"},
+        {"deleted", [&] { std::filesystem::remove(path); }, data},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -228,10 +228,10 @@ TEST_F(TreArchiveTest, HeldFileServesTheLoadedBytesWhateverHappensToThePath)
         EXPECT_STREQ(archive.entryName(0).c_str(), "only");
         EXPECT_EQ(readWhole(archive, 0), c.expected);
     }
-    EXPECT_TRUE(std::filesystem::exists(path)); // the rename left a file there
-    std::filesystem::remove(path);
-    EXPECT_EQ(readWhole(archive, 0), "0123456789");
+#if !defined(_WIN32)
+    // (Windows keeps a deleted file's name until its last handle closes)
     EXPECT_FALSE(std::filesystem::exists(path));
+#endif
 }
 
 TEST_F(TreArchiveTest, RecordsCutOffAfterLoadingAreReportedMissing)

@@ -87,17 +87,25 @@ const unsigned char* TreArchive::record(std::int32_t entryNumber) const
     return windowRecords_ > 0 ? reinterpret_cast<const unsigned char*>(window_.data()) : nullptr;
 }
 
-std::optional<TreEntry> TreArchive::entry(std::int32_t entryNumber) const
+bool TreArchive::readRecord(std::int32_t entryNumber, TreEntry& entry) const
 {
     const unsigned char* bytes = record(entryNumber);
     if (bytes == nullptr) {
-        return std::nullopt;
+        return false;
     }
-    TreEntry entry{};
     entry.prefixByte = bytes[0];
     std::memcpy(entry.name.data(), bytes + nameAt, TreEntry::nameFieldSize);
     entry.offset = decodeInt32(bytes + offsetAt);
     entry.size = decodeInt32(bytes + sizeAt);
+    return true;
+}
+
+std::optional<TreEntry> TreArchive::entry(std::int32_t entryNumber) const
+{
+    TreEntry entry{};
+    if (!readRecord(entryNumber, entry)) {
+        return std::nullopt;
+    }
     return entry;
 }
 

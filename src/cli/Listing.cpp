@@ -1,9 +1,9 @@
 #include "cli/Listing.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "cli/Output.h"
@@ -12,28 +12,36 @@
 
 namespace {
 
-void formatLine(std::string& line, std::int32_t entryNumber, const TreEntry& entry, const ListingStyle& style)
+// The longest listing line: entry number, ": ", a whole name field.
+constexpr std::size_t maxLineSize = 16 + 2 + TreEntry::nameFieldSize;
+
+// Writes the listing line of an entry, without a line end, at `at`, which
+// has room for maxLineSize bytes; returns where the line ends.
+char* formatLine(char* at, std::int32_t entryNumber, const TreEntry& entry, const ListingStyle& style)
 {
-    line.clear();
-    std::array<char, 16> digits{};
-    const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), entryNumber).ptr;
-    line.append(digits.data(), static_cast<std::size_t>(end - digits.data()));
-    line += ": ";
-    appendShownName(line, entry.nameText(), style.terminal);
+    at = std::to_chars(at, at + 16, entryNumber).ptr;
+    *at++ = ':';
+    *at++ = ' ';
+    return copyShownName(at, entry.nameText(), style.terminal);
 }
 
 // Hands the listing line of each entry to `sink` in entry-number order, until
 // a record cannot be read or the sink refuses; returns the records read.
-template <typename Sink> std::int32_t forEachLine(const TreArchive& archive, const ListingStyle& style, Sink&& sink)
+// `sink(n, entry)` formats the line itself, where it wants it.
+template <typename Sink> std::int32_t forEachEntry(const TreArchive& archive, Sink&& sink)
 {
-    std::string line;
+    // Each record is copied one step ahead of its use: reading bytes right
+    // after they were written stalls the processor.
+    std::array<TreEntry, 2> entries{};
+    bool haveNext = archive.readRecord(0, entries[0]);
     for (std::int32_t entryNumber = 0; entryNumber < archive.entryCount(); ++entryNumber) {
-        const std::optional<TreEntry> entry = archive.entry(entryNumber);
-        if (!entry) {
+        if (!haveNext) {
             return entryNumber;
         }
-        formatLine(line, entryNumber, *entry, style);
-        if (!sink(line)) {
+        const TreEntry& entry = entries[static_cast<std::size_t>(entryNumber) & 1U];
+        haveNext = entryNumber + 1 < archive.entryCount() &&
+                   archive.readRecord(entryNumber + 1, entries[static_cast<std::size_t>(entryNumber + 1) & 1U]);
+        if (!sink(entryNumber, entry)) {
             return entryNumber + 1;
         }
     }
@@ -46,14 +54,16 @@ class BufferedWriter {
 public:
     explicit BufferedWriter(File& file) : file_(file), buffer_(bufferSize) {}
 
-    void append(std::string_view text)
+    // Room for `size` more bytes; commit() says how many were used.
+    char* space(std::size_t size)
     {
-        if (text.size() > buffer_.size() - used_) {
+        if (size > buffer_.size() - used_) {
             flush();
         }
-        std::memcpy(buffer_.data() + used_, text.data(), text.size());
-        used_ += text.size();
+        return buffer_.data() + used_;
     }
+
+    void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
 
     bool finish()
     {
@@ -82,9 +92,10 @@ bool writeListing(File& file, const TreArchive& archive, std::int32_t& recordsRe
         return false;
     }
     BufferedWriter writer(file);
-    recordsRead = forEachLine(archive, ListingStyle{}, [&](const std::string& line) {
-        writer.append(line);
-        writer.append(textFileLineEnd);
+    const std::string_view lineEnd = textFileLineEnd;
+    recordsRead = forEachEntry(archive, [&](std::int32_t entryNumber, const TreEntry& entry) {
+        char* end = formatLine(writer.space(maxLineSize + lineEnd.size()), entryNumber, entry, ListingStyle{});
+        writer.commit(std::copy(lineEnd.begin(), lineEnd.end(), end));
         return true;
     });
     return writer.finish();
@@ -103,8 +114,10 @@ bool reportShortDirectory(std::ostream& out, const TreArchive& archive, std::int
 
 std::int32_t listDirectory(std::ostream& out, const TreArchive& archive, const ListingStyle& style)
 {
-    return forEachLine(archive, style, [&](const std::string& line) {
-        writeLine(out, line);
+    std::array<char, maxLineSize> line{};
+    return forEachEntry(archive, [&](std::int32_t entryNumber, const TreEntry& entry) {
+        const char* end = formatLine(line.data(), entryNumber, entry, style);
+        writeLine(out, std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
         return out.good();
     });
 }

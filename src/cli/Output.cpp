@@ -8,18 +8,18 @@ bool isControlByte(char c) { return static_cast<unsigned char>(c) < 0x20U || c =
 
 } // namespace
 
-void appendShownName(std::string& text, std::string_view name, bool terminal)
+char* copyShownName(char* at, std::string_view name, bool terminal)
 {
-    const std::size_t start = text.size();
-    text += name;
+    char* end = std::copy(name.begin(), name.end(), at);
     if (terminal) {
-        std::replace_if(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(), isControlByte, '?');
+        std::replace_if(at, end, isControlByte, '?');
     }
+    return end;
 }
 
 std::string shownName(std::string_view name, bool terminal)
 {
-    std::string text;
-    appendShownName(text, name, terminal);
+    std::string text(name.size(), '\0');
+    copyShownName(text.data(), name, terminal);
     return text;
 }

@@ -15,5 +15,6 @@ template <typename... Pieces> void writeLine(std::ostream& out, const Pieces&...
 // terminal, every control byte becomes '?', so that no name can move the
 // cursor, clear the screen, set the window title or fake a line. Elsewhere
 // (a pipe, a file) names stay as stored.
-void appendShownName(std::string& text, std::string_view name, bool terminal);
+// copyShownName writes the name at `at` and returns where it ends.
+char* copyShownName(char* at, std::string_view name, bool terminal);
 std::string shownName(std::string_view name, bool terminal);

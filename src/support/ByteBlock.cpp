@@ -2,9 +2,7 @@
 
 #include <utility>
 
-ByteBlock::ByteBlock(std::size_t size, Pages pages) : data_(static_cast<char*>(allocateBlock(size, pages))), size_(size)
-{
-}
+ByteBlock::ByteBlock(std::size_t size) : data_(static_cast<char*>(allocateBlock(size))), size_(size) {}
 
 ByteBlock::ByteBlock(ByteBlock&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0))

@@ -7,15 +7,8 @@
 // read into.
 class ByteBlock {
 public:
-    // `huge` asks for the platform's huge pages where it has them: filling
-    // 74 MB then takes dozens of page faults instead of tens of thousands
-    // (measured: a million-entry directory loads in 21 ms instead of 49). It
-    // is not asked for entry data: there the first touch of a gigabyte of
-    // huge pages was measured to vary from 0.45 s to 4 s between runs.
-    enum class Pages { normal, huge };
-
     ByteBlock() = default;
-    explicit ByteBlock(std::size_t size, Pages pages = Pages::normal);
+    explicit ByteBlock(std::size_t size);
     ByteBlock(const ByteBlock&) = delete;
     ByteBlock& operator=(const ByteBlock&) = delete;
     ByteBlock(ByteBlock&& other) noexcept;
@@ -32,5 +25,7 @@ private:
 };
 
 // Platform bodies (one per platform): throw std::bad_alloc on failure.
-void* allocateBlock(std::size_t size, ByteBlock::Pages pages);
+// Page-aligned: the kernel copies into and out of a block that is not
+// (malloc's usual 16 bytes past a page) at a fraction of the speed.
+void* allocateBlock(std::size_t size);
 void releaseBlock(void* block) noexcept;

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <new>
 #include <string>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -142,26 +141,15 @@ bool isSameFile(const String& first, const String& second)
 
 std::filesystem::path toNativePath(const String& path) { return {path.c_str()}; }
 
-void* allocateBlock(std::size_t size, ByteBlock::Pages pages)
+void* allocateBlock(std::size_t size)
 {
-    // Page-aligned: the kernel copies into and out of a block that is not
-    // (malloc's usual 16 bytes past a page) at a fraction of the speed.
     constexpr std::size_t page = 4096;
-    constexpr std::size_t hugePage = std::size_t{2} << 20U;
-    const bool huge = pages == ByteBlock::Pages::huge && size >= hugePage;
-    const std::size_t alignment = huge ? hugePage : page;
-    const std::size_t rounded = (std::max<std::size_t>(size, 1) + alignment - 1) / alignment * alignment;
+    const std::size_t rounded = (std::max<std::size_t>(size, 1) + page - 1) / page * page;
     // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): ByteBlock owns the block
-    void* block = std::aligned_alloc(alignment, rounded);
+    void* block = std::aligned_alloc(page, rounded);
     if (block == nullptr) {
         throw std::bad_alloc();
     }
-#if defined(MADV_HUGEPAGE)
-    if (huge) {
-        // only a hint: without huge pages the block works the same, just slower to fill
-        ::madvise(block, rounded, MADV_HUGEPAGE);
-    }
-#endif
     return block;
 }
 

@@ -207,9 +207,28 @@ ReplacementFile::~ReplacementFile()
 
 bool ReplacementFile::commit()
 {
-    if (!file_.isOpen() || !file_.close() ||
-        !::MoveFileExW(widen(temporaryPath_.c_str()).c_str(), widen(targetPath_.c_str()).c_str(),
-                       MOVEFILE_REPLACE_EXISTING)) {
+    if (!file_.isOpen() || !file_.close()) {
+        return false;
+    }
+    const std::wstring temporary = widen(temporaryPath_.c_str());
+    const std::wstring target = widen(targetPath_.c_str());
+    bool moved = ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!moved) {
+        // A file that is open (the archive, held for the run) cannot be
+        // replaced in one step, but it can be renamed aside, as every handle
+        // the tool opens shares deletion, and then deleted: its bytes live
+        // on for the open handle until that closes.
+        const std::wstring aside = temporary + L"-old";
+        if (::MoveFileExW(target.c_str(), aside.c_str(), 0)) {
+            moved = ::MoveFileExW(temporary.c_str(), target.c_str(), 0) != 0;
+            if (moved) {
+                ::DeleteFileW(aside.c_str());
+            } else {
+                ::MoveFileExW(aside.c_str(), target.c_str(), 0);
+            }
+        }
+    }
+    if (!moved) {
         return false;
     }
     temporaryPath_ = "";
@@ -218,9 +237,8 @@ bool ReplacementFile::commit()
 
 std::filesystem::path toNativePath(const String& path) { return {widen(path.c_str())}; }
 
-void* allocateBlock(std::size_t size, ByteBlock::Pages /*pages*/)
+void* allocateBlock(std::size_t size)
 {
-    // page-aligned, as on every platform; large pages need a privilege users rarely hold
     void* block = ::_aligned_malloc(std::max<std::size_t>(size, 1), 4096);
     if (block == nullptr) {
         throw std::bad_alloc();
