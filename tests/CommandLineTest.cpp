@@ -18,7 +18,11 @@ const std::string help = "Flags:\n"
                          "  Input File:  -f <filename>\n"
                          "  List TRE Contents: -l\n"
                          "  List TRE Contents to file: -lf <listfile>\n"
-                         "  Output File: -o <tre_filenum> <out_filename>\n";
+                         "  Output File: -o <tre_filenum> <out_filename>\n"
+                         "  Extract TRE Contents to folder: -x <folder>\n"
+                         "  Only entries whose names match: -m <pattern>\n"
+                         "  Show sizes and offsets in listings: -v\n"
+                         "  Test TRE Contents: -t\n";
 const std::string noInput = "Exit Message: You must have an input file.\n";
 
 class CommandLineTest : public ::testing::Test {

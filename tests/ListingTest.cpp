@@ -89,7 +89,7 @@ TEST_F(ListingTest, ArchiveThatShrinksAfterLoadingStopsTheListing)
     EXPECT_EQ(console.str(), "0: a\n" + shortRead);
 
     std::ostringstream messages;
-    EXPECT_FALSE(listToFile(messages, loaded, String(list.c_str())));
+    EXPECT_FALSE(listToFile(messages, loaded, String(list.c_str()), ListingStyle{}));
     EXPECT_EQ(messages.str(), shortRead);
     EXPECT_EQ(readFile(list), asText("0: a\n"));
 

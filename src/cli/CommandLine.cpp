@@ -5,14 +5,19 @@
 #include <limits>
 
 #include "archive/TreArchive.h"
+#include "cli/ArchiveTest.h"
+#include "cli/EntryWalk.h"
 #include "cli/Extraction.h"
+#include "cli/FolderExtraction.h"
 #include "cli/Listing.h"
+#include "cli/Pattern.h"
+#include "cli/Progress.h"
 #include "cli/Output.h"
 #include "support/String.h"
 
 namespace {
 
-enum class Flag { help, input, listToConsole, listToFile, extract };
+enum class Flag { help, input, listToConsole, listToFile, extract, extractAll, match, verbose, test };
 
 struct FlagSyntax {
     const char* text;
@@ -22,12 +27,16 @@ struct FlagSyntax {
 };
 
 // matched in this order, each against the whole argument, case-sensitively
-constexpr std::array<FlagSyntax, 5> flagSyntax{{
+constexpr std::array<FlagSyntax, 9> flagSyntax{{
     {"-h", Flag::help, 0, ""},
     {"-f", Flag::input, 1, "<filename>"},
     {"-l", Flag::listToConsole, 0, ""},
     {"-lf", Flag::listToFile, 1, "<listfile>"},
     {"-o", Flag::extract, 2, "<tre_filenum> <out_filename>"},
+    {"-x", Flag::extractAll, 1, "<folder>"},
+    {"-m", Flag::match, 1, "<pattern>"},
+    {"-v", Flag::verbose, 0, ""},
+    {"-t", Flag::test, 0, ""},
 }};
 
 struct Request {
@@ -35,11 +44,17 @@ struct Request {
     String currentArg;
     String outputPath;
     String listPath;
+    String folderPath;
+    String pattern;
     std::int32_t entryNumber = 0;
     bool extract = false;
     bool listToFile = false;
     bool listToConsole = false;
     bool haveInput = false;
+    bool extractAll = false;
+    bool havePattern = false;
+    bool verbose = false;
+    bool test = false;
     // a flag that stood too near the end to have all its values
     const FlagSyntax* incomplete = nullptr;
 };
@@ -52,6 +67,10 @@ void printHelp(std::ostream& out)
     writeLine(out, "  List TRE Contents: -l");
     writeLine(out, "  List TRE Contents to file: -lf <listfile>");
     writeLine(out, "  Output File: -o <tre_filenum> <out_filename>");
+    writeLine(out, "  Extract TRE Contents to folder: -x <folder>");
+    writeLine(out, "  Only entries whose names match: -m <pattern>");
+    writeLine(out, "  Show sizes and offsets in listings: -v");
+    writeLine(out, "  Test TRE Contents: -t");
 }
 
 const FlagSyntax* findFlag(const String& argument)
@@ -83,6 +102,20 @@ void applyFlag(Request& request, Flag flag, const char* const* values, std::ostr
         request.outputPath = values[1];
         request.extract = true;
         break;
+    case Flag::extractAll:
+        request.folderPath = values[0];
+        request.extractAll = true;
+        break;
+    case Flag::match:
+        request.pattern = values[0];
+        request.havePattern = true;
+        break;
+    case Flag::verbose:
+        request.verbose = true;
+        break;
+    case Flag::test:
+        request.test = true;
+        break;
     }
 }
 
@@ -106,6 +139,49 @@ void scanArguments(std::span<const char* const> arguments, Request& request, std
 }
 
 bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool anyEntrySelected(const TreArchive& archive, const Selection& selection)
+{
+    bool found = false;
+    forEachSelectedEntry(archive, &selection, [&](std::int32_t /*entryNumber*/, const TreEntry& /*entry*/) {
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+// The actions after loading, in their fixed order; once standard output has
+// failed, nothing more is done. False when an "Exit Message" line was printed.
+bool runActions(const Request& request, const TreArchive& archive, std::ostream& out, const ConsoleInfo& console)
+{
+    const Selection selection = request.havePattern ? Selection(request.pattern.c_str()) : Selection();
+    bool succeeded = true;
+    const bool selecting = request.listToConsole || request.listToFile || request.test || request.extractAll;
+    if (request.havePattern && selecting && !anyEntrySelected(archive, selection)) {
+        writeLine(out, "Exit Message: No entry matches (", request.pattern, ").");
+        succeeded = false;
+    }
+    const ListingStyle style{.terminal = console.outputIsTerminal, .verbose = request.verbose, .selection = &selection};
+    if (out.good() && request.listToConsole) {
+        succeeded = listToConsole(out, archive, style) && succeeded;
+    }
+    if (out.good() && request.listToFile) {
+        succeeded = listToFile(out, archive, request.listPath, style) && succeeded;
+    }
+    if (out.good() && request.test) {
+        succeeded = testArchive(out, archive, selection, console.outputIsTerminal) && succeeded;
+    }
+    if (out.good() && request.extract) {
+        succeeded =
+            extractEntry(out, archive, request.entryNumber, request.outputPath, console.outputIsTerminal) && succeeded;
+    }
+    if (out.good() && request.extractAll) {
+        ProgressLine progress(console.progress);
+        succeeded = extractToFolder(out, archive, request.folderPath, selection, console.outputIsTerminal, progress) &&
+                    succeeded;
+    }
+    return succeeded && out.good();
+}
 
 } // namespace
 
@@ -150,17 +226,5 @@ int runCommandLine(std::span<const char* const> arguments, std::ostream& out, co
         writeLine(out, "Exit Message: Cannot open archive (", request.inputPath, ").");
         return 1;
     }
-    // once standard output has failed, nothing more is done
-    bool succeeded = out.good();
-    if (succeeded && request.listToConsole) {
-        succeeded = listToConsole(out, archive, ListingStyle{.terminal = console.outputIsTerminal});
-    }
-    if (out.good() && request.listToFile) {
-        succeeded = listToFile(out, archive, request.listPath) && succeeded;
-    }
-    if (out.good() && request.extract) {
-        succeeded =
-            extractEntry(out, archive, request.entryNumber, request.outputPath, console.outputIsTerminal) && succeeded;
-    }
-    return succeeded && out.good() ? 0 : 1;
+    return out.good() && runActions(request, archive, out, console) ? 0 : 1;
 }

@@ -8,11 +8,14 @@
 struct ConsoleInfo {
     // standard output is a terminal: entry names are shown terminal-safe
     bool outputIsTerminal = false;
+    // standard error when it is a terminal: -x draws its progress there
+    std::ostream* progress = nullptr;
 };
 
 // The whole tool: scans the arguments (argument 0, the program's name,
 // included), loads the archive named with -f and runs the actions asked for,
-// always in the same order: console listing, list file, extraction. Every
+// always in the same order: console listing, list file, test, extraction of
+// one entry, extraction into a folder. Every
 // message goes to `out`. Returns the process exit status: 1 when an input
 // archive was missing, any "Exit Message" line was printed or `out` failed
 // (then no later action runs), 0 otherwise.

@@ -18,7 +18,9 @@ int run(int argc, char* argv[])
     for (const std::string& argument : arguments) {
         pointers.push_back(argument.c_str());
     }
-    return runCommandLine(pointers, std::cout, ConsoleInfo{.outputIsTerminal = standardOutputIsTerminal()});
+    const ConsoleInfo console{.outputIsTerminal = standardOutputIsTerminal(),
+                              .progress = standardErrorIsTerminal() ? &std::cerr : nullptr};
+    return runCommandLine(pointers, std::cout, console);
 }
 
 } // namespace

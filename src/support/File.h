@@ -39,12 +39,15 @@ public:
     std::int64_t readAt(std::int64_t offset, char* buffer, std::int64_t length) const;
     // Writes all `length` bytes; false when any of them could not be written.
     bool writeAll(const char* data, std::int64_t length);
+    // Whether a write failed because the disk is full or a quota exceeded.
+    [[nodiscard]] bool isOutOfSpace() const { return outOfSpace_; }
     // Closes now, reporting whether the close succeeded (a delayed write
     // error can surface here).
     bool close();
 
 private:
     friend class ReplacementFile;
+    friend class OutputTree;
     static constexpr std::intptr_t closedHandle = -1;
     // One platform call each, for at most maxChunk bytes: the number of
     // bytes moved, 0 at the end of the file, negative on an error.
@@ -55,6 +58,7 @@ private:
     explicit File(std::intptr_t handle) : handle_(handle) {}
 
     std::intptr_t handle_ = closedHandle;
+    bool outOfSpace_ = false;
 };
 
 // A new file that takes the place of an existing one only once it is

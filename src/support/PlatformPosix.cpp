@@ -13,6 +13,7 @@
 #include "support/ByteBlock.h"
 #include "support/Console.h"
 #include "support/File.h"
+#include "support/OutputTree.h"
 
 namespace {
 
@@ -26,6 +27,17 @@ std::intptr_t openRetrying(const char* path, int flags)
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
+
+int openAtRetrying(int folder, const std::string& name, int flags)
+{
+    int fd = -1;
+    do {
+        fd = ::openat(folder, name.c_str(), flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool noSpaceLeft(int error) { return error == ENOSPC || error == EDQUOT; }
 
 } // namespace
 
@@ -81,6 +93,7 @@ std::int64_t File::writeOnce(const char* data, std::int64_t length)
     do {
         put = ::write(descriptor(handle_), data, static_cast<std::size_t>(length));
     } while (put < 0 && errno == EINTR);
+    outOfSpace_ = outOfSpace_ || (put < 0 && noSpaceLeft(errno));
     return put;
 }
 
@@ -91,6 +104,7 @@ bool File::close()
     }
     // POSIX leaves the descriptor closed even when close fails, so never retry
     const bool closed = ::close(descriptor(std::exchange(handle_, closedHandle))) == 0;
+    outOfSpace_ = outOfSpace_ || (!closed && noSpaceLeft(errno));
     return closed;
 }
 
@@ -131,6 +145,67 @@ bool ReplacementFile::commit()
     return true;
 }
 
+bool OutputTree::open(const String& folder)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(toNativePath(folder), ignored);
+    root_ = openRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    return root_ != -1;
+}
+
+OutputTree::Result OutputTree::openFolder(std::string_view name)
+{
+    const int parent = descriptor(chain_.empty() ? root_ : chain_.back().handle);
+    std::string component(name);
+    constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+    int fd = openAtRetrying(parent, component, folderFlags);
+    if (fd < 0 && errno == ENOENT) {
+        if (::mkdirat(parent, component.c_str(), 0777) != 0 && noSpaceLeft(errno)) {
+            return Result::outOfSpace;
+        }
+        fd = openAtRetrying(parent, component, folderFlags);
+    }
+    if (fd < 0) {
+        struct stat status {};
+        if (::fstatat(parent, component.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            return Result::failed;
+        }
+        return S_ISLNK(status.st_mode) ? Result::throughLink : S_ISDIR(status.st_mode) ? Result::failed : Result::blocked;
+    }
+    chain_.push_back({std::move(component), fd});
+    return Result::created;
+}
+
+OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file)
+{
+    const int parent = descriptor(chain_.empty() ? root_ : chain_.back().handle);
+    const std::string leaf(name);
+    // O_EXCL | O_NOFOLLOW: a new file or nothing, never one reached through a link
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = openAtRetrying(parent, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
+        if (fd >= 0) {
+            file = File(fd);
+            return Result::created;
+        }
+        if (noSpaceLeft(errno)) {
+            return Result::outOfSpace;
+        }
+        if (errno != EEXIST) {
+            return Result::failed;
+        }
+        struct stat status {};
+        if (::fstatat(parent, leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode)) {
+            return Result::blocked;
+        }
+        if (::unlinkat(parent, leaf.c_str(), 0) != 0 && errno != ENOENT) {
+            return Result::failed;
+        }
+    }
+    return Result::failed;
+}
+
+void OutputTree::closeFolder(std::intptr_t handle) { ::close(descriptor(handle)); }
+
 bool isSameFile(const String& first, const String& second)
 {
     struct stat firstStatus {};
@@ -165,9 +240,9 @@ bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 void guardStandardStreams()
 {
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) { // NOLINT(cppcoreguidelines-pro-type-vararg)
             // opened for reading only, so that every write to it fails and is reported
-            const int placeholder = openRetrying("/dev/null", O_RDONLY);
+            const int placeholder = descriptor(openRetrying("/dev/null", O_RDONLY));
             if (placeholder >= 0 && placeholder != fd) {
                 ::dup2(placeholder, fd);
                 ::close(placeholder);

@@ -22,6 +22,7 @@
 #include "support/ByteBlock.h"
 #include "support/Console.h"
 #include "support/File.h"
+#include "support/OutputTree.h"
 
 namespace {
 
@@ -62,6 +63,12 @@ std::intptr_t openFile(const String& path, DWORD access, DWORD share, DWORD disp
 }
 
 constexpr DWORD shareWithEveryone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool noSpaceLeft(DWORD error)
+{
+    constexpr DWORD diskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, missing from MinGW's headers
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == diskQuotaExceeded;
+}
 
 bool identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION& information)
 {
@@ -160,6 +167,7 @@ std::int64_t File::writeOnce(const char* data, std::int64_t length)
 {
     DWORD put = 0;
     if (!::WriteFile(nativeHandle(handle_), data, static_cast<DWORD>(length), &put, nullptr)) {
+        outOfSpace_ = outOfSpace_ || noSpaceLeft(::GetLastError());
         return -1;
     }
     return put;
@@ -236,6 +244,121 @@ bool ReplacementFile::commit()
 }
 
 std::filesystem::path toNativePath(const String& path) { return {widen(path.c_str())}; }
+
+namespace {
+
+// Opened without sharing deletion: while the tool writes below a folder,
+// nobody can swap it for a link.
+HANDLE openFolderPinned(const std::wstring& path, DWORD flags)
+{
+    return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+} // namespace
+
+bool OutputTree::open(const String& folder)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(toNativePath(folder), ignored);
+    const HANDLE handle = openFolderPinned(widen(folder.c_str()), 0);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    if (!identify(handle, information) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        ::CloseHandle(handle);
+        return false;
+    }
+    root_ = reinterpret_cast<std::intptr_t>(handle);
+    rootPath_ = folder.c_str();
+    return true;
+}
+
+namespace {
+
+std::wstring childPath(const std::string& root, const std::vector<std::string>& folders, std::string_view name)
+{
+    std::wstring path = widen(root.c_str());
+    for (const std::string& folder : folders) {
+        path += L'\\';
+        path += widen(folder.c_str());
+    }
+    path += L'\\';
+    path += widen(std::string(name).c_str());
+    return path;
+}
+
+} // namespace
+
+OutputTree::Result OutputTree::openFolder(std::string_view name)
+{
+    std::vector<std::string> folders;
+    for (const OpenFolder& folder : chain_) {
+        folders.push_back(folder.name);
+    }
+    const std::wstring path = childPath(rootPath_, folders, name);
+    if (!::CreateDirectoryW(path.c_str(), nullptr) && noSpaceLeft(::GetLastError())) {
+        return Result::outOfSpace;
+    }
+    const HANDLE handle = openFolderPinned(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (handle == INVALID_HANDLE_VALUE || !identify(handle, information)) {
+        if (handle != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(handle);
+        }
+        return Result::failed;
+    }
+    const DWORD attributes = information.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        ::CloseHandle(handle);
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Result::throughLink : Result::blocked;
+    }
+    chain_.push_back({std::string(name), reinterpret_cast<std::intptr_t>(handle)});
+    return Result::created;
+}
+
+OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file)
+{
+    std::vector<std::string> folders;
+    for (const OpenFolder& folder : chain_) {
+        folders.push_back(folder.name);
+    }
+    const std::wstring path = childPath(rootPath_, folders, name);
+    // CREATE_NEW: a new file or nothing, never one reached through a link
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            file = File(reinterpret_cast<std::intptr_t>(handle));
+            return Result::created;
+        }
+        const DWORD error = ::GetLastError();
+        if (noSpaceLeft(error)) {
+            return Result::outOfSpace;
+        }
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            return Result::failed;
+        }
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link) {
+            return Result::blocked;
+        }
+        // a link is removed itself, never what it points to; a read-only file is replaced too
+        if (!link) {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ::RemoveDirectoryW(path.c_str()) != 0
+                                                                           : ::DeleteFileW(path.c_str()) != 0;
+        if (!removed) {
+            return Result::failed;
+        }
+    }
+    return Result::failed;
+}
+
+void OutputTree::closeFolder(std::intptr_t handle) { ::CloseHandle(nativeHandle(handle)); }
 
 void* allocateBlock(std::size_t size)
 {

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+// One line on a terminal that shows how far a long run is: redrawn at most
+// ten times a second, and erased before other output reaches the same
+// terminal and at the end. Without a terminal it does nothing.
+class ProgressLine {
+public:
+    // `terminal`: where to draw (standard error when it is a terminal), or null.
+    explicit ProgressLine(std::ostream* terminal) : terminal_(terminal) {}
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    ~ProgressLine() { erase(); }
+
+    void update(std::int64_t entries, std::int64_t bytes);
+    void erase();
+
+private:
+    static constexpr std::chrono::milliseconds redrawInterval{100};
+
+    std::ostream* terminal_;
+    std::chrono::steady_clock::time_point lastDrawn_{};
+    std::size_t shownLength_ = 0;
+};

@@ -1,0 +1,40 @@
+// The platform-independent part of OutputTree; the rest is in the platform bodies.
+#include "support/OutputTree.h"
+
+OutputTree::~OutputTree()
+{
+    for (const OpenFolder& folder : chain_) {
+        closeFolder(folder.handle);
+    }
+    if (root_ != -1) {
+        closeFolder(root_);
+    }
+}
+
+std::size_t OutputTree::keepSharedFolders(std::span<const std::string_view> folders)
+{
+    std::size_t shared = 0;
+    while (shared < chain_.size() && shared < folders.size() && chain_[shared].name == folders[shared]) {
+        ++shared;
+    }
+    while (chain_.size() > shared) {
+        closeFolder(chain_.back().handle);
+        chain_.pop_back();
+    }
+    return shared;
+}
+
+OutputTree::Result OutputTree::createFile(std::span<const std::string_view> components, File& file)
+{
+    if (root_ == -1 || components.empty()) {
+        return Result::failed;
+    }
+    const std::span<const std::string_view> folders = components.first(components.size() - 1);
+    for (std::size_t i = keepSharedFolders(folders); i < folders.size(); ++i) {
+        const Result opened = openFolder(folders[i]);
+        if (opened != Result::created) {
+            return opened;
+        }
+    }
+    return createLeaf(components.back(), file);
+}
