@@ -184,6 +184,8 @@ TEST_F(CommandLineTest, FlagWithoutItsValuesIsReportedAfterTheScan)
         {{"-f", archive, "-o", "-f"}, needsOutput},
         {{"-h", "-f"}, help + needsInput},
         {{"-f", archive, "-l", "-lf", dir / "list.txt", "-o", "0"}, needsOutput},
+        {{"-f", archive, "-x"}, "Exit Message: -x needs <folder>.\n"},
+        {{"-f", archive, "-m"}, "Exit Message: -m needs <pattern>.\n"},
     };
     for (const Case& c : cases) {
         std::vector<const char*> argv{"tretool"};

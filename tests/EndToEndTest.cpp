@@ -68,6 +68,17 @@ TEST_F(EndToEndTest, ListsAndExtracts)
     EXPECT_EQ(readFile(out), std::string("\0\r\n\x1a", 4));
 }
 
+TEST_F(EndToEndTest, ExtractsIntoAFolderWithNothingOnStandardError)
+{
+    ArchiveWriter().add("docs/a.txt", "alpha").add("b.bin", "").writeTo(archive);
+    const std::string folder = dir / "out";
+    const ProcessResult result = run({"-f", archive, "-x", folder});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.out.ends_with(asText("Extracted 2 of 2 entries (5 bytes) to folder (" + folder + ").\n")));
+    EXPECT_EQ(result.err, ""); // no progress line: standard error is not a terminal
+    EXPECT_EQ(readFile(fromUtf8(folder + "/docs/a.txt")), "alpha");
+}
+
 TEST_F(EndToEndTest, FailuresEndWithStatusOne)
 {
     ArchiveWriter().add(TestRecord{.name = "cut", .data = "ab", .size = 3}).writeTo(archive);

@@ -76,13 +76,18 @@ int runShellCommand(const std::string& command)
 #endif
 }
 
-RunResult runTool(std::initializer_list<std::string> arguments, bool terminal)
+RunResult runToolWith(const std::vector<std::string>& arguments, bool terminal, std::ostream* progress)
 {
     std::vector<const char*> argv{"tretool"};
     for (const std::string& argument : arguments) {
         argv.push_back(argument.c_str());
     }
     std::ostringstream out;
-    const int status = runCommandLine(argv, out, ConsoleInfo{.outputIsTerminal = terminal});
+    const int status = runCommandLine(argv, out, ConsoleInfo{.outputIsTerminal = terminal, .progress = progress});
     return {status, out.str()};
+}
+
+RunResult runTool(std::initializer_list<std::string> arguments, bool terminal)
+{
+    return runToolWith(arguments, terminal, nullptr);
 }

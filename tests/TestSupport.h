@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <initializer_list>
+#include <ostream>
 #include <string>
+#include <vector>
 
 // Paths from and to UTF-8 text, whatever the platform's own encoding.
 std::filesystem::path fromUtf8(const std::string& text);
@@ -31,8 +33,10 @@ std::string readFile(const std::filesystem::path& path);
 // platform does; entry data is copied byte for byte everywhere.
 #if defined(_WIN32)
 inline constexpr const char* textLineEnd = "\r\n";
+inline constexpr char pathSeparator = '\\';
 #else
 inline constexpr const char* textLineEnd = "\n";
+inline constexpr char pathSeparator = '/';
 #endif
 // The lines as a text file or standard output holds them on this platform.
 std::string asText(const std::string& lines);
@@ -47,3 +51,6 @@ struct RunResult {
 // Runs the whole command line in-process; "tretool" stands as argument 0.
 // `terminal`: run as if standard output were a terminal.
 RunResult runTool(std::initializer_list<std::string> arguments, bool terminal = false);
+// The same with every argument given, and standard error's progress line
+// sent to `progress` when it is not null.
+RunResult runToolWith(const std::vector<std::string>& arguments, bool terminal, std::ostream* progress);

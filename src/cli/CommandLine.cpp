@@ -10,9 +10,9 @@
 #include "cli/Extraction.h"
 #include "cli/FolderExtraction.h"
 #include "cli/Listing.h"
+#include "cli/Output.h"
 #include "cli/Pattern.h"
 #include "cli/Progress.h"
-#include "cli/Output.h"
 #include "support/String.h"
 
 namespace {

@@ -28,10 +28,12 @@ bool isReservedDeviceName(std::string_view component)
         base.remove_suffix(1);
     }
     static constexpr std::array<std::string_view, 6> plain{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    if (std::any_of(plain.begin(), plain.end(), [&](std::string_view name) { return equalsIgnoringCase(base, name); })) {
+    if (std::any_of(plain.begin(), plain.end(),
+                    [&](std::string_view name) { return equalsIgnoringCase(base, name); })) {
         return true;
     }
-    return base.size() == 4 && (equalsIgnoringCase(base.substr(0, 3), "COM") || equalsIgnoringCase(base.substr(0, 3), "LPT")) &&
+    return base.size() == 4 &&
+           (equalsIgnoringCase(base.substr(0, 3), "COM") || equalsIgnoringCase(base.substr(0, 3), "LPT")) &&
            base[3] >= '1' && base[3] <= '9';
 }
 

@@ -16,8 +16,8 @@ namespace {
 constexpr std::size_t numberSize = 16;
 constexpr std::string_view bytesAtOffset = " bytes at offset ";
 // The longest listing line: "N: name (S bytes at offset O)", a whole name field.
-constexpr std::size_t maxLineSize = numberSize + 2 + TreEntry::nameFieldSize + 2 + numberSize + bytesAtOffset.size() +
-                                    numberSize + 1;
+constexpr std::size_t maxLineSize =
+    numberSize + 2 + TreEntry::nameFieldSize + 2 + numberSize + bytesAtOffset.size() + numberSize + 1;
 
 char* appendNumber(char* at, std::int32_t number) { return std::to_chars(at, at + numberSize, number).ptr; }
 

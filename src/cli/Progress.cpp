@@ -10,8 +10,7 @@ void ProgressLine::update(std::int64_t entries, std::int64_t bytes)
         return;
     }
     lastDrawn_ = now;
-    const std::string text =
-        "Extracting: " + std::to_string(entries) + " entries, " + std::to_string(bytes) + " bytes";
+    const std::string text = "Extracting: " + std::to_string(entries) + " entries, " + std::to_string(bytes) + " bytes";
     // blanks over what a longer line left behind; plain \r works on every console
     const std::string padding(shownLength_ > text.size() ? shownLength_ - text.size() : 0, ' ');
     *terminal_ << '\r' << text << padding << std::flush;

@@ -170,7 +170,9 @@ OutputTree::Result OutputTree::openFolder(std::string_view name)
         if (::fstatat(parent, component.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             return Result::failed;
         }
-        return S_ISLNK(status.st_mode) ? Result::throughLink : S_ISDIR(status.st_mode) ? Result::failed : Result::blocked;
+        return S_ISLNK(status.st_mode)   ? Result::throughLink
+               : S_ISDIR(status.st_mode) ? Result::failed
+                                         : Result::blocked;
     }
     chain_.push_back({std::move(component), fd});
     return Result::created;

@@ -350,7 +350,7 @@ OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file)
             ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         }
         const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ::RemoveDirectoryW(path.c_str()) != 0
-                                                                           : ::DeleteFileW(path.c_str()) != 0;
+                                                                          : ::DeleteFileW(path.c_str()) != 0;
         if (!removed) {
             return Result::failed;
         }
