@@ -6,7 +6,11 @@
 //   huge.entry    a file of the entry's size, for cp
 //   small.tre     three small entries, for start-up time
 //   sparse.tre    4 GiB, nearly all holes, whose header claims 2^31-1 entries
-// Usage: make_archives <folder> <entries> <huge MiB>
+//   tree.tre      TREE entries of 100 to 8,000 bytes, a hundred to a folder
+//   tree/         the same files, as a folder tree (for tar)
+// Usage: make_archives <folder> <entries> <huge MiB> <tree entries> [<tree folder>]
+// (tree.tre and tree/ go to the tree folder when one is given)
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -64,18 +68,37 @@ void writeHuge(const std::filesystem::path& folder, std::int64_t mebibytes)
     }
 }
 
+void writeTree(const std::filesystem::path& folder, std::int32_t entries)
+{
+    ArchiveWriter writer;
+    // a hundred files a folder, each folder's files together, as archive tools write them
+    for (std::int32_t i = 0; i < entries; ++i) {
+        const std::string folderName = "folder" + std::to_string(i / 100);
+        const std::string name = folderName + "/file" + std::to_string(i) + ".bin";
+        std::string data(100 + static_cast<std::size_t>(i) * 7919 % 7901, '\0');
+        for (std::size_t k = 0; k < data.size(); ++k) {
+            data[k] = static_cast<char>((k + static_cast<std::size_t>(i)) * 2654435761U >> 24U);
+        }
+        std::filesystem::create_directories(folder / "tree" / folderName);
+        writeFile(folder / "tree" / name, data);
+        writer.add(name, std::move(data));
+    }
+    writer.writeTo(folder / "tree.tre");
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    if (argc != 4) {
-        std::cerr << "usage: make_archives <folder> <entries> <huge MiB>\n";
+    if (argc != 5 && argc != 6) {
+        std::cerr << "usage: make_archives <folder> <entries> <huge MiB> <tree entries> [<tree folder>]\n";
         return 2;
     }
     try {
         const std::filesystem::path folder = argv[1];
         writeBig(folder, std::stoi(argv[2]));
         writeHuge(folder, std::stoll(argv[3]));
+        writeTree(argc == 6 ? std::filesystem::path(argv[5]) : folder, std::stoi(argv[4]));
         ArchiveWriter().add("a.txt", "a").add("b/c.txt", "bc").add("d", "").writeTo(folder / "small.tre");
         ArchiveWriter().claimCount(0x7fffffff).add("first.bin", "sixteen bytes...").writeTo(folder / "sparse.tre");
         std::filesystem::resize_file(folder / "sparse.tre", std::uintmax_t{4} << 30);

@@ -36,5 +36,8 @@ int main(int argc, char* argv[])
     seed("offset-past-end", ArchiveWriter().add(TestRecord{.name = "o", .data = "abc", .offset = 4096}).bytes(), '\0');
     seed("negative-offset", ArchiveWriter().add(TestRecord{.name = "o", .data = "abc", .offset = min}).bytes(), '\0');
     seed("name-without-nul", ArchiveWriter().add(std::string(65, 'n'), "data").bytes(), '\0');
+    // for the name rules: a pattern, a NUL, a name
+    seed("names-glob", std::string("*/[!a-c]?.txt\0dir/d1.txt", 24));
+    seed("names-unsafe", std::string("*a*a*b\0..\\c:/CON.txt", 21));
     return 0;
 }

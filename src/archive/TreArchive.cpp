@@ -36,6 +36,7 @@ void TreArchive::reset()
     window_ = ByteBlock();
     windowFirst_ = 0;
     windowRecords_ = 0;
+    loneNumber_ = -1;
     count_ = 0;
     claimedCount_ = 0;
     fileSize_ = 0;
@@ -63,49 +64,59 @@ TreArchive::LoadResult TreArchive::load(String path)
     return LoadResult::loaded;
 }
 
-const unsigned char* TreArchive::record(std::int32_t entryNumber) const
+const unsigned char* TreArchive::record(std::int32_t entryNumber, Access access) const
 {
     if (entryNumber < 0 || entryNumber >= count_) {
         return nullptr;
     }
-    const auto* windowBytes = reinterpret_cast<const unsigned char*>(window_.data());
+    const std::int64_t position = headerSize + std::int64_t{entryNumber} * recordSize;
     if (entryNumber >= windowFirst_ && entryNumber - windowFirst_ < windowRecords_) {
-        return windowBytes + static_cast<std::size_t>(entryNumber - windowFirst_) * recordSize;
+        return reinterpret_cast<const unsigned char*>(window_.data()) +
+               static_cast<std::size_t>(entryNumber - windowFirst_) * recordSize;
     }
-    // A walk front to back reads ahead in large reads; a lone lookup (-o N)
-    // reads its one record.
-    const bool next = windowRecords_ > 0 && entryNumber - windowFirst_ == windowRecords_;
-    const std::int64_t wanted = next ? std::min<std::int64_t>(recordsPerRead, count_ - entryNumber) : 1;
+    if (access == Access::lookup) {
+        if (entryNumber != loneNumber_) {
+            const bool read = file_.readAt(position, reinterpret_cast<char*>(lone_.data()), recordSize) == recordSize;
+            loneNumber_ = read ? entryNumber : -1;
+        }
+        return loneNumber_ == entryNumber ? lone_.data() : nullptr;
+    }
     if (window_.size() == 0) {
-        window_ = ByteBlock(static_cast<std::size_t>(recordsPerRead * recordSize));
+        // no larger than the directory: a small archive needs no megabyte
+        window_ = ByteBlock(static_cast<std::size_t>(std::min(recordsPerRead, count_) * recordSize));
     }
-    const std::int64_t got =
-        file_.readAt(headerSize + std::int64_t{entryNumber} * recordSize, window_.data(), wanted * recordSize);
+    const std::int64_t wanted = std::min<std::int64_t>(recordsPerRead, count_ - entryNumber) * recordSize;
     // the file may have shrunk since it was loaded: keep complete records only
     windowFirst_ = entryNumber;
-    windowRecords_ = static_cast<std::int32_t>(got / recordSize);
+    windowRecords_ = static_cast<std::int32_t>(file_.readAt(position, window_.data(), wanted) / recordSize);
     return windowRecords_ > 0 ? reinterpret_cast<const unsigned char*>(window_.data()) : nullptr;
 }
 
-bool TreArchive::readRecord(std::int32_t entryNumber, TreEntry& entry) const
+void TreArchive::decode(const unsigned char* bytes, TreEntry& entry) const
 {
-    const unsigned char* bytes = record(entryNumber);
-    if (bytes == nullptr) {
-        return false;
-    }
     entry.prefixByte = bytes[0];
     std::memcpy(entry.name.data(), bytes + nameAt, TreEntry::nameFieldSize);
     entry.offset = decodeInt32(bytes + offsetAt);
     entry.size = decodeInt32(bytes + sizeAt);
-    return true;
+}
+
+bool TreArchive::readRecord(std::int32_t entryNumber, TreEntry& entry) const
+{
+    const unsigned char* bytes = record(entryNumber, Access::walk);
+    if (bytes != nullptr) {
+        decode(bytes, entry);
+    }
+    return bytes != nullptr;
 }
 
 std::optional<TreEntry> TreArchive::entry(std::int32_t entryNumber) const
 {
-    TreEntry entry{};
-    if (!readRecord(entryNumber, entry)) {
+    const unsigned char* bytes = record(entryNumber, Access::lookup);
+    if (bytes == nullptr) {
         return std::nullopt;
     }
+    TreEntry entry{};
+    decode(bytes, entry);
     return entry;
 }
 

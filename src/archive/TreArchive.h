@@ -82,9 +82,9 @@ public:
     // The record of an entry; none when the file no longer holds it (it
     // shrank after `load`) or the number is out of range.
     [[nodiscard]] std::optional<TreEntry> entry(std::int32_t entryNumber) const;
-    // The same into a record the caller keeps: a walk over a million entries
-    // then copies each record once, straight to where it is used. False
-    // where entry() has none.
+    // The same for walks over the directory front to back, into a record the
+    // caller keeps: records are read ahead in large reads, and each is copied
+    // once, straight to where it is used. False where entry() has none.
     bool readRecord(std::int32_t entryNumber, TreEntry& entry) const;
     // Fields of the record; an empty name and 0 where entry() has none.
     [[nodiscard]] String entryName(std::int32_t entryNumber) const;
@@ -98,12 +98,17 @@ public:
     // Whether the path names the loaded archive file (through any link, or as
     // another hard link of it).
     [[nodiscard]] bool isArchiveFile(const String& path) const;
+    // Which file the loaded archive is, to recognise it under other names.
+    [[nodiscard]] std::optional<FileIdentity> fileIdentity() const { return file_.identity(); }
 
 private:
     // records read at once when the directory is walked front to back
     static constexpr std::int32_t recordsPerRead = (1 << 20) / recordSize;
 
-    [[nodiscard]] const unsigned char* record(std::int32_t entryNumber) const;
+    // A lookup reads the one record it needs; a walk reads ahead.
+    enum class Access { lookup, walk };
+    [[nodiscard]] const unsigned char* record(std::int32_t entryNumber, Access access) const;
+    void decode(const unsigned char* bytes, TreEntry& entry) const;
 
     std::int32_t count_ = 0;
     std::int32_t headerWord_ = headerSize;
@@ -116,4 +121,7 @@ private:
     mutable ByteBlock window_;
     mutable std::int32_t windowFirst_ = 0;
     mutable std::int32_t windowRecords_ = 0;
+    // The record of the last lookup outside the window.
+    mutable std::array<unsigned char, recordSize> lone_{};
+    mutable std::int32_t loneNumber_ = -1;
 };

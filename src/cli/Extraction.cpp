@@ -8,46 +8,41 @@
 
 namespace {
 
-// A copy streams through a buffer this large, as copy tools do: it stays in
-// the processor's cache, and a gigabyte entry costs no gigabyte of memory.
-constexpr std::int32_t streamChunk = std::int32_t{1} << 20;
-
 CopyResult copyToPath(const TreArchive& archive, std::int32_t entryNumber, std::int32_t size, const String& outputPath)
 {
+    // sized by the stored size alone, never by what the file holds at the start
+    const ByteBlock buffer(size > 0 ? std::min(static_cast<std::size_t>(size), copyBufferSize) : 0);
     if (archive.isArchiveFile(outputPath)) {
         // The archive's path gets a new file, moved in when complete; the
         // loaded archive file stays open and keeps its bytes for the copy.
         ReplacementFile replacement(outputPath);
-        CopyResult copy = copyEntryData(replacement.file(), archive, entryNumber, size);
+        CopyResult copy = copyEntryData(replacement.file(), archive, entryNumber, size, buffer.span());
         copy.written = copy.written && replacement.commit();
         return copy;
     }
     File output = File::createForWriting(outputPath);
-    CopyResult copy = copyEntryData(output, archive, entryNumber, size);
+    CopyResult copy = copyEntryData(output, archive, entryNumber, size, buffer.span());
     copy.written = copy.written && output.close();
     return copy;
 }
 
 } // namespace
 
-CopyResult copyEntryData(File& output, const TreArchive& archive, std::int32_t entryNumber, std::int32_t size)
+CopyResult copyEntryData(File& output, const TreArchive& archive, std::int32_t entryNumber, std::int32_t size,
+                         std::span<char> buffer)
 {
     if (!output.isOpen()) {
         return {false, 0};
     }
-    if (size <= 0) {
-        return {true, 0};
-    }
-    // sized by the stored size alone, never by what the file holds at the start
-    const ByteBlock buffer(static_cast<std::size_t>(std::min(size, streamChunk)));
     std::int32_t copied = 0;
-    while (copied < size) {
-        const std::int32_t got = archive.readEntry(entryNumber, buffer.span(), copied);
+    while (copied < size && !buffer.empty()) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size - copied, std::ssize(buffer)));
+        const std::int32_t got = archive.readEntry(entryNumber, buffer.first(wanted), copied);
         if (!output.writeAll(buffer.data(), got)) {
             return {false, copied};
         }
         copied += got;
-        if (got < static_cast<std::int32_t>(buffer.size()) && copied < size) {
+        if (static_cast<std::size_t>(got) < wanted) {
             break; // the archive ends inside the entry
         }
     }

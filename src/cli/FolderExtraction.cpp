@@ -9,6 +9,7 @@
 #include "cli/EntryWalk.h"
 #include "cli/Extraction.h"
 #include "cli/Output.h"
+#include "support/ByteBlock.h"
 #include "support/OutputTree.h"
 
 namespace {
@@ -21,28 +22,20 @@ constexpr char pathSeparator = '/';
 constexpr std::string_view separators = "/";
 #endif
 
-// The path of an entry below the folder: the folder as given, a separator
-// unless it ends in one, then the components. `shown` is the same for
-// messages, with the components terminal-safe.
-struct EntryPathText {
-    std::string real;
-    std::string shown;
-};
-
-EntryPathText joinPath(const String& folder, const std::vector<std::string_view>& components, bool terminal)
+// The path of an entry below the folder, as messages show it: the folder as
+// given, a separator unless it ends in one, then the components,
+// terminal-safe.
+std::string shownPath(const String& folder, const std::vector<std::string_view>& components, bool terminal)
 {
-    std::string base = folder.c_str();
-    if (base.empty() || separators.find(base.back()) == std::string_view::npos) {
-        base += pathSeparator;
+    std::string path = folder.c_str();
+    if (path.empty() || separators.find(path.back()) == std::string_view::npos) {
+        path += pathSeparator;
     }
-    EntryPathText path{base, base};
     for (std::size_t i = 0; i < components.size(); ++i) {
         if (i > 0) {
-            path.real += pathSeparator;
-            path.shown += pathSeparator;
+            path += pathSeparator;
         }
-        path.real += components[i];
-        path.shown += shownName(components[i], terminal);
+        path += shownName(components[i], terminal);
     }
     return path;
 }
@@ -50,7 +43,8 @@ EntryPathText joinPath(const String& folder, const std::vector<std::string_view>
 class FolderRun {
 public:
     FolderRun(std::ostream& out, const TreArchive& archive, const String& folder, bool terminal, ProgressLine& progress)
-        : out_(out), archive_(archive), folder_(folder), terminal_(terminal), progress_(progress)
+        : out_(out), archive_(archive), archiveIdentity_(archive.fileIdentity()), folder_(folder), terminal_(terminal),
+          progress_(progress)
     {
     }
 
@@ -59,6 +53,7 @@ public:
     // False when the run must stop: the disk is full, or standard output failed.
     bool extract(std::int32_t entryNumber, const TreEntry& entry)
     {
+        ++selected_;
         stopped_ = !extractOne(entryNumber, entry) || !out_.good();
         return !stopped_;
     }
@@ -70,6 +65,7 @@ public:
     void finish()
     {
         progress_.erase();
+        out_.flush();
         writeLine(out_, "Extracted ", extracted_, " of ", selected_, " entries (", bytes_, " bytes) to folder (",
                   folder_, ").");
     }
@@ -77,7 +73,6 @@ public:
 private:
     bool extractOne(std::int32_t entryNumber, const TreEntry& entry)
     {
-        ++selected_;
         const std::optional<std::vector<std::string_view>> components =
             entryPathComponents(entry.nameText(), platformPathRules);
         if (!components) {
@@ -85,27 +80,28 @@ private:
                  ").");
             return true;
         }
-        const EntryPathText path = joinPath(folder_, *components, terminal_);
-        if (archive_.isArchiveFile(String(path.real.c_str()))) {
-            fail("Exit Message: Entry ", entryNumber, " would overwrite the archive (", path.shown, ").");
-            return true;
-        }
-        say("Outputting file (", shownName(entry.nameText(), terminal_), ") to file (", path.shown, ").");
-        say("Filesize is ", entry.size, ", and file offset is ", entry.offset, ".");
+        const std::string path = shownPath(folder_, *components, terminal_);
         File file;
-        const OutputTree::Result created = tree_.createFile(*components, file);
+        const OutputTree::Result created = tree_.createFile(*components, file, archiveIdentity_);
         if (created == OutputTree::Result::throughLink) {
-            fail("Exit Message: Entry ", entryNumber, " would be written through a link (", path.shown, ").");
+            fail("Exit Message: Entry ", entryNumber, " would be written through a link (", path, ").");
             return true;
         }
+        if (created == OutputTree::Result::kept) {
+            fail("Exit Message: Entry ", entryNumber, " would overwrite the archive (", path, ").");
+            return true;
+        }
+        // as with -o, the report stands before anything is copied
+        say("Outputting file (", shownName(entry.nameText(), terminal_), ") to file (", path, ").");
+        say("Filesize is ", entry.size, ", and file offset is ", entry.offset, ".");
         if (created != OutputTree::Result::created) {
-            fail("Exit Message: Cannot write output file (", path.shown, ").");
+            fail("Exit Message: Cannot write output file (", path, ").");
             return created != OutputTree::Result::outOfSpace;
         }
-        CopyResult copy = copyEntryData(file, archive_, entryNumber, entry.size);
+        CopyResult copy = copyEntryData(file, archive_, entryNumber, entry.size, buffer_.span());
         copy.written = file.close() && copy.written;
         if (!copy.written) {
-            fail("Exit Message: Cannot write output file (", path.shown, ").");
+            fail("Exit Message: Cannot write output file (", path, ").");
             return !file.isOutOfSpace();
         }
         if (entry.size < 0) {
@@ -120,10 +116,16 @@ private:
         return true;
     }
 
+    // A hundred thousand entries make two hundred thousand lines: on a
+    // terminal each is shown at once, elsewhere they are written in blocks
+    // (a flush per line took a third of the time of a whole extraction).
     template <typename... Pieces> void say(const Pieces&... pieces)
     {
         progress_.erase();
-        writeLine(out_, pieces...);
+        (out_ << ... << pieces) << '\n';
+        if (terminal_) {
+            out_.flush();
+        }
     }
 
     template <typename... Pieces> void fail(const Pieces&... pieces)
@@ -134,10 +136,13 @@ private:
 
     std::ostream& out_;
     const TreArchive& archive_;
+    const std::optional<FileIdentity> archiveIdentity_;
     const String& folder_;
     bool terminal_;
     ProgressLine& progress_;
     OutputTree tree_;
+    // one copy buffer for every entry
+    ByteBlock buffer_{copyBufferSize};
     std::int64_t selected_ = 0;
     std::int64_t extracted_ = 0;
     std::int64_t bytes_ = 0;

@@ -44,7 +44,10 @@ char* formatLine(char* at, std::int32_t entryNumber, const TreEntry& entry, cons
 // fills: a few large writes instead of one per line. Every write is checked.
 class BufferedWriter {
 public:
-    explicit BufferedWriter(File& file) : file_(file), buffer_(bufferSize) {}
+    // `expectedSize` bounds the buffer, so a short listing takes no megabyte
+    BufferedWriter(File& file, std::size_t expectedSize) : file_(file), buffer_(std::min(expectedSize, maxBufferSize))
+    {
+    }
 
     // Room for `size` more bytes; commit() says how many were used.
     char* space(std::size_t size)
@@ -64,7 +67,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t bufferSize = std::size_t{1} << 20;
+    static constexpr std::size_t maxBufferSize = std::size_t{1} << 20;
 
     void flush()
     {
@@ -83,8 +86,8 @@ bool writeListing(File& file, const TreArchive& archive, const ListingStyle& sty
     if (!file.isOpen()) {
         return false;
     }
-    BufferedWriter writer(file);
     const std::string_view lineEnd = textFileLineEnd;
+    BufferedWriter writer(file, (static_cast<std::size_t>(archive.entryCount()) + 1) * (maxLineSize + lineEnd.size()));
     recordsRead = forEachSelectedEntry(archive, style.selection, [&](std::int32_t entryNumber, const TreEntry& entry) {
         char* end = formatLine(writer.space(maxLineSize + lineEnd.size()), entryNumber, entry, style);
         writer.commit(std::copy(lineEnd.begin(), lineEnd.end(), end));

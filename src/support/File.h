@@ -2,8 +2,17 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "support/String.h"
+
+// Which file an open file or a path is, whatever names lead to it: device
+// and file number (volume and file index on Windows).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
 
 // An open file with the few operations the tool needs, closed when the handle
 // goes out of scope. Everything platform-specific about files lives behind
@@ -34,6 +43,7 @@ public:
     // Whether the path names this very file (through links, or as another
     // hard link of it).
     [[nodiscard]] bool isSameFileAs(const String& path) const;
+    [[nodiscard]] std::optional<FileIdentity> identity() const;
     // Reads up to `length` bytes from `offset` on, until done, end of file or
     // an error; returns the number of bytes read.
     std::int64_t readAt(std::int64_t offset, char* buffer, std::int64_t length) const;

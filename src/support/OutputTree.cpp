@@ -24,7 +24,8 @@ std::size_t OutputTree::keepSharedFolders(std::span<const std::string_view> fold
     return shared;
 }
 
-OutputTree::Result OutputTree::createFile(std::span<const std::string_view> components, File& file)
+OutputTree::Result OutputTree::createFile(std::span<const std::string_view> components, File& file,
+                                          const std::optional<FileIdentity>& keep)
 {
     if (root_ == -1 || components.empty()) {
         return Result::failed;
@@ -36,5 +37,5 @@ OutputTree::Result OutputTree::createFile(std::span<const std::string_view> comp
             return opened;
         }
     }
-    return createLeaf(components.back(), file);
+    return createLeaf(components.back(), file, keep);
 }

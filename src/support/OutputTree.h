@@ -22,6 +22,7 @@ public:
         throughLink, // a link where a folder of the path should be
         blocked,     // a file where a folder is needed, or a folder where the file should go
         outOfSpace,  // the disk is full or a quota exceeded
+        kept,        // the path already names the file that must be kept
         failed,
     };
 
@@ -35,8 +36,11 @@ public:
     // folder is used: the user chose it.
     bool open(const String& folder);
     // Creates the folders on the way (every component but the last) and a
-    // new, empty file at the last one, open for writing in `file`.
-    Result createFile(std::span<const std::string_view> components, File& file);
+    // new, empty file at the last one, open for writing in `file`. Where that
+    // path already leads (through any link, or as another hard link) to the
+    // file `keep`, nothing is changed.
+    Result createFile(std::span<const std::string_view> components, File& file,
+                      const std::optional<FileIdentity>& keep = std::nullopt);
 
 private:
     struct OpenFolder {
@@ -48,7 +52,7 @@ private:
     std::size_t keepSharedFolders(std::span<const std::string_view> folders);
     // Opens (creating) one more folder below the last open one.
     Result openFolder(std::string_view name);
-    Result createLeaf(std::string_view name, File& file);
+    Result createLeaf(std::string_view name, File& file, const std::optional<FileIdentity>& keep);
     void closeFolder(std::intptr_t handle);
 
     std::intptr_t root_ = -1;

@@ -69,6 +69,24 @@ std::int64_t File::size() const
     return status.st_size;
 }
 
+namespace {
+
+FileIdentity identityOf(const struct stat& status)
+{
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+} // namespace
+
+std::optional<FileIdentity> File::identity() const
+{
+    struct stat status {};
+    if (::fstat(descriptor(handle_), &status) != 0) {
+        return std::nullopt;
+    }
+    return identityOf(status);
+}
+
 bool File::isSameFileAs(const String& path) const
 {
     struct stat mine {};
@@ -178,7 +196,7 @@ OutputTree::Result OutputTree::openFolder(std::string_view name)
     return Result::created;
 }
 
-OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file)
+OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file, const std::optional<FileIdentity>& keep)
 {
     const int parent = descriptor(chain_.empty() ? root_ : chain_.back().handle);
     const std::string leaf(name);
@@ -196,8 +214,17 @@ OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file)
             return Result::failed;
         }
         struct stat status {};
-        if (::fstatat(parent, leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode)) {
-            return Result::blocked;
+        if (::fstatat(parent, leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISDIR(status.st_mode)) {
+                return Result::blocked;
+            }
+            // only a link needs a second look, at what it leads to
+            if (keep && S_ISLNK(status.st_mode) && ::fstatat(parent, leaf.c_str(), &status, 0) != 0) {
+                status = {};
+            }
+            if (keep && identityOf(status) == *keep) {
+                return Result::kept;
+            }
         }
         if (::unlinkat(parent, leaf.c_str(), 0) != 0 && errno != ENOENT) {
             return Result::failed;

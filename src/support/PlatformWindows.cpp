@@ -134,6 +134,25 @@ File File::createForWriting(const String& path)
 
 bool File::isRegular() const { return ::GetFileType(nativeHandle(handle_)) == FILE_TYPE_DISK; }
 
+namespace {
+
+FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& information)
+{
+    return {information.dwVolumeSerialNumber,
+            (std::uint64_t{information.nFileIndexHigh} << 32U) | information.nFileIndexLow};
+}
+
+} // namespace
+
+std::optional<FileIdentity> File::identity() const
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!identify(nativeHandle(handle_), information)) {
+        return std::nullopt;
+    }
+    return identityOf(information);
+}
+
 bool File::isSameFileAs(const String& path) const
 {
     BY_HANDLE_FILE_INFORMATION mine{};
@@ -318,7 +337,7 @@ OutputTree::Result OutputTree::openFolder(std::string_view name)
     return Result::created;
 }
 
-OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file)
+OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file, const std::optional<FileIdentity>& keep)
 {
     std::vector<std::string> folders;
     for (const OpenFolder& folder : chain_) {
@@ -339,6 +358,10 @@ OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file)
         }
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             return Result::failed;
+        }
+        BY_HANDLE_FILE_INFORMATION existing{};
+        if (keep && identifyPath(String(narrow(path.c_str()).c_str()), existing) && identityOf(existing) == *keep) {
+            return Result::kept;
         }
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
