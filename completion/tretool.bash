@@ -1,9 +1,10 @@
 # bash completion for tretool
 #
 # Flags where a flag may stand; file names after -f, -lf and as -o's second
-# value; and as -o's first value, the entry numbers of the archive given with
-# -f, read with `tretool -f <archive> -l` (only when that archive is an
-# existing regular file, so that completing never creates one).
+# value; folders after -x; nothing after -m (a pattern is the user's own);
+# and as -o's first value, the entry numbers of the archive given with -f,
+# read with `tretool -f <archive> -l` (only when that archive is an existing
+# regular file, so that completing never creates one).
 
 _tretool_entry_numbers()
 {
@@ -33,6 +34,14 @@ _tretool()
             ((i + 1 == COMP_CWORD)) && expect="file"
             ((i += 2))
             ;;
+        -x)
+            ((i + 1 == COMP_CWORD)) && expect="folder"
+            ((i += 2))
+            ;;
+        -m)
+            ((i + 1 == COMP_CWORD)) && expect="pattern"
+            ((i += 2))
+            ;;
         -o)
             ((i + 1 == COMP_CWORD)) && expect="entry"
             ((i + 2 == COMP_CWORD)) && expect="file"
@@ -52,13 +61,17 @@ _tretool()
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         ;;
+    folder)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+        ;;
     entry)
         [[ -n $archive ]] || return 0
         archive=${archive/#\~/$HOME}
         mapfile -t COMPREPLY < <(compgen -W "$(_tretool_entry_numbers "${COMP_WORDS[0]}" "$archive")" -- "$cur")
         ;;
     flag)
-        mapfile -t COMPREPLY < <(compgen -W "-h -f -l -lf -o" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "-h -f -l -lf -o -x -m -v -t" -- "$cur")
         ;;
     esac
     return 0

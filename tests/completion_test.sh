@@ -10,6 +10,7 @@ trap 'rm -rf "$folder"' EXIT
 cd "$folder" || exit 1
 "$3" sample.tre
 touch sample.txt
+mkdir samples
 
 passed=0 failed=0
 # expect_at <index of the word completed> "<completions, sorted, space-separated>" word...
@@ -32,15 +33,18 @@ expect_at() {
 # expect "<completions>" word... : the last word is the one completed
 expect() { expect_at $(($# - 1)) "$@"; }
 
-expect "-f -h -l -lf -o" ""
+expect "-f -h -l -lf -m -o -t -v -x" ""
 expect "-l -lf" "-l"
-expect "sample.tre sample.txt" -f "sam"
+expect "sample.tre sample.txt samples" -f "sam"
 expect "sample.txt" -f sample.tre -lf "sample.tx"
 expect "0 1 2 3 4" -f sample.tre -o ""
 expect "3" -f sample.tre -o "3"
 expect_at 3 "0 1 2 3 4" -l -o "" -f sample.tre
-expect "sample.tre sample.txt" -f sample.tre -o 1 "s"
-expect "-f -h -l -lf -o" -f -l ""
+expect "sample.tre sample.txt samples" -f sample.tre -o 1 "s"
+expect "-f -h -l -lf -m -o -t -v -x" -f -l ""
+expect "samples" -f sample.tre -x "sam"
+expect "" -f sample.tre -m "sam"
+expect "0 1 2 3 4" -f sample.tre -x out -m "*" -o ""
 expect "" -f missing.tre -o ""
 expect "" -f . -o ""
 expect "" -o ""
