@@ -119,9 +119,12 @@ private:
     // A hundred thousand entries make two hundred thousand lines: on a
     // terminal each is shown at once, elsewhere they are written in blocks
     // (a flush per line took a third of the time of a whole extraction).
+    // The progress line makes way for lines bound for the same terminal.
     template <typename... Pieces> void say(const Pieces&... pieces)
     {
-        progress_.erase();
+        if (terminal_) {
+            progress_.erase();
+        }
         (out_ << ... << pieces) << '\n';
         if (terminal_) {
             out_.flush();

@@ -111,6 +111,7 @@ std::int32_t listDirectory(std::ostream& out, const TreArchive& archive, const L
 bool listToConsole(std::ostream& out, const TreArchive& archive, const ListingStyle& style)
 {
     const std::int32_t recordsRead = listDirectory(out, archive, style);
+    // a listing cut short by standard output itself is the driver's to report
     return !out.good() || reportShortDirectory(out, archive, recordsRead);
 }
 
