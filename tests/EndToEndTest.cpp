@@ -211,6 +211,31 @@ TEST_F(EndToEndTest, ResourceLimitsGiveMessagesNotWrongResults)
     EXPECT_EQ(limited.err, "");
 }
 
+// A full disk ends -x after its message; the entries left are only counted.
+TEST_F(EndToEndTest, FullDiskStopsTheExtraction)
+{
+    const std::string folder = dir / "small";
+    std::filesystem::create_directories(folder);
+    if (runShellCommand("unshare -m true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "no private mount namespace for a small file system";
+    }
+    ArchiveWriter().add("a", std::string(40960, 'a')).add("b", std::string(40960, 'b')).add("c", "c").writeTo(archive);
+    const ProcessResult result =
+        run({"-f", archive, "-x", folder},
+            "unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs " + folder + " && exec \"$0\" \"$@\"' ");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "Outputting file (a) to file (" + folder +
+                              "/a).\nFilesize is 40960, and file offset is 230.\n"
+                              "Outputting file (b) to file (" +
+                              folder +
+                              "/b).\nFilesize is 40960, and file offset is 41190.\n"
+                              "Exit Message: Cannot write output file (" +
+                              folder +
+                              "/b).\n"
+                              "Extracted 1 of 3 entries (40960 bytes) to folder (" +
+                              folder + ").\n");
+}
+
 // Memory does not grow with the directory: a huge sparse archive and a long
 // listing both stay under 8 MiB.
 TEST_F(EndToEndTest, MemoryStaysSmallWhateverTheDirectory)

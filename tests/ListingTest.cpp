@@ -5,6 +5,7 @@
 #include "ArchiveWriter.h"
 #include "TestSupport.h"
 #include "cli/Extraction.h"
+#include "cli/FolderExtraction.h"
 #include "cli/Listing.h"
 
 namespace {
@@ -96,4 +97,11 @@ TEST_F(ListingTest, ArchiveThatShrinksAfterLoadingStopsTheListing)
     std::ostringstream extraction;
     EXPECT_FALSE(extractEntry(extraction, loaded, 2, String(list.c_str())));
     EXPECT_EQ(extraction.str(), "Exit Message: Cannot read the directory record of entry 2.\n");
+
+    std::ostringstream folder;
+    ProgressLine noProgress(nullptr);
+    const std::string out = dir / "out";
+    EXPECT_FALSE(extractToFolder(folder, loaded, String(out.c_str()), Selection(), false, noProgress));
+    EXPECT_TRUE(folder.str().ends_with(shortRead + "Extracted 0 of 1 entries (0 bytes) to folder (" + out + ").\n"))
+        << folder.str();
 }

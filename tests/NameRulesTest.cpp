@@ -38,7 +38,8 @@ TEST(Pattern, MatchesWholeNamesByteByByte)
         {"[]]", "]", true},
         {"[!]]", "]", false},
         {"[a-]", "-", true},
-        {"[", "[", true}, // unclosed: itself
+        {"[", "[", true},      // unclosed: itself
+        {"[a]", "[a]", false}, // closed: a set, never itself
         {"[ab", "[ab", true},
         {"[ab", "a", false},
         {"\\*", "\\x", true}, // backslash is an ordinary byte
@@ -80,6 +81,8 @@ TEST(EntryPath, SafeNamesBecomeComponentsUnsafeOnesNothing)
         {"a/../../b", std::nullopt, {}},
         {"a\\..\\b", std::nullopt, {}},
         {"C:x", std::nullopt, {}},
+        {"A:x", std::nullopt, {}},
+        {"z:", std::nullopt, {}},
         {"c:\\x", std::nullopt, {}},
         {"1:x", Components{"1:x"}, std::nullopt, true},
         {"a:b", std::nullopt, {}},
@@ -99,6 +102,7 @@ TEST(EntryPath, SafeNamesBecomeComponentsUnsafeOnesNothing)
         {"d/nul.tar.gz", Components{"d", "nul.tar.gz"}, std::nullopt, true},
         {"Com1.txt", Components{"Com1.txt"}, std::nullopt, true},
         {"lpt9", Components{"lpt9"}, std::nullopt, true},
+        {"con .txt", Components{"con .txt"}, std::nullopt, true}, // Windows drops the blank
         {"conout$", Components{"conout$"}, std::nullopt, true},
         {"COM0", Components{"COM0"}, {}},
         {"CONSOLE", Components{"CONSOLE"}, {}},

@@ -50,27 +50,28 @@ public:
 
     bool openFolder() { return tree_.open(folder_); }
 
-    // False when the run must stop: the disk is full, or standard output failed.
-    bool extract(std::int32_t entryNumber, const TreEntry& entry)
+    // Once the disk is full or standard output has failed, the entries left
+    // are only counted, for the last line.
+    void extract(std::int32_t entryNumber, const TreEntry& entry)
     {
         ++selected_;
-        stopped_ = !extractOne(entryNumber, entry) || !out_.good();
-        return !stopped_;
+        if (!stopped_) {
+            stopped_ = !extractOne(entryNumber, entry) || !out_.good();
+        }
     }
 
     void countSelected() { ++selected_; }
     [[nodiscard]] bool failed() const { return failed_; }
-    [[nodiscard]] bool stopped() const { return stopped_; }
 
     void finish()
     {
         progress_.erase();
-        out_.flush();
         writeLine(out_, "Extracted ", extracted_, " of ", selected_, " entries (", bytes_, " bytes) to folder (",
                   folder_, ").");
     }
 
 private:
+    // False when the run must stop: the disk is full.
     bool extractOne(std::int32_t entryNumber, const TreEntry& entry)
     {
         const std::optional<std::vector<std::string_view>> components =
@@ -163,7 +164,8 @@ bool extractToFolder(std::ostream& out, const TreArchive& archive, const String&
     std::int32_t recordsRead = 0;
     if (run.openFolder()) {
         recordsRead = forEachSelectedEntry(archive, &selection, [&](std::int32_t entryNumber, const TreEntry& entry) {
-            return run.extract(entryNumber, entry);
+            run.extract(entryNumber, entry);
+            return true;
         });
     } else {
         writeLine(out, "Exit Message: Cannot create folder (", folder, ").");
@@ -174,9 +176,7 @@ bool extractToFolder(std::ostream& out, const TreArchive& archive, const String&
             return true;
         });
     }
-    if (!run.stopped()) {
-        complete = reportShortDirectory(out, archive, recordsRead) && complete;
-    }
+    complete = reportShortDirectory(out, archive, recordsRead) && complete;
     run.finish();
     return complete && !run.failed();
 }
