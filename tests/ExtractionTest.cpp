@@ -2,8 +2,11 @@
 
 #include <limits>
 
+#include <sstream>
+
 #include "ArchiveWriter.h"
 #include "TestSupport.h"
+#include "cli/Extraction.h"
 
 namespace {
 
@@ -183,4 +186,20 @@ TEST_F(ExtractionTest, ActionsRunInFixedOrderWhateverTheFlagOrder)
     EXPECT_EQ(result.output, "0: a.txt\n1: b.txt\n" + report("b.txt", out, 1, 157));
     EXPECT_EQ(readFile(list), asText("0: a.txt\n1: b.txt\n"));
     EXPECT_EQ(readFile(out), "B");
+}
+
+// The copy follows the stored size, not what the file held when it was
+// loaded: an archive that grows meanwhile is copied whole, in large chunks.
+TEST_F(ExtractionTest, ArchiveThatGrowsAfterLoadingIsCopiedWhole)
+{
+    const std::string data((5 << 20) / 2, 'g');
+    ArchiveWriter()
+        .add(TestRecord{.name = "grows", .data = "0123456789abcdef", .size = 16 + 5 * (1 << 19)})
+        .writeTo(archive);
+    TreArchive loaded;
+    ASSERT_EQ(loaded.load(String(archive.c_str())), TreArchive::LoadResult::loaded);
+    writeFile(archive, readFile(archive) + data);
+    std::ostringstream output;
+    EXPECT_TRUE(extractEntry(output, loaded, 0, String(out.c_str())));
+    EXPECT_EQ(readFile(out), "0123456789abcdef" + data);
 }

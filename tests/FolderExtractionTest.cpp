@@ -226,3 +226,20 @@ TEST_F(FolderExtractionTest, WindowsOnlyUnsafeNamesFollowThePlatform)
     EXPECT_EQ(readFile(fromUtf8(out + "/pipe|name")), "2");
 #endif
 }
+
+TEST_F(FolderExtractionTest, FolderGivenAsALinkIsUsedAndNamesAreTerminalSafe)
+{
+    ArchiveWriter().add("a\x1b[2Jb", "1").writeTo(archive);
+    std::string folder = dir / "real";
+    std::filesystem::create_directories(fromUtf8(folder));
+    std::error_code noLinks;
+    std::filesystem::create_directory_symlink(fromUtf8(folder), fromUtf8(dir / "linked"), noLinks);
+    if (!noLinks) {
+        folder = dir / "linked"; // the user chose it
+    }
+    const RunResult result = runTool({"-f", archive, "-x", folder}, true);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, report("a?[2Jb", shown(folder, "a?[2Jb"), 1, 82) +
+                                 "Extracted 1 of 1 entries (1 bytes) to folder (" + folder + ").\n");
+    EXPECT_EQ(readFile(fromUtf8(dir / "real/a\x1b[2Jb")), "1");
+}
