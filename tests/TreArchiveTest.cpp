@@ -244,6 +244,9 @@ TEST_F(TreArchiveTest, RecordsCutOffAfterLoadingAreReportedMissing)
     EXPECT_EQ(archive.entrySize(1), 0);
     EXPECT_FALSE(archive.entry(2).has_value());
     EXPECT_FALSE(archive.entry(-1).has_value());
+    std::array<char, 4> buffer{};
+    EXPECT_EQ(archive.readEntry(1, buffer), 0);
+    EXPECT_EQ(archive.readEntry(0, buffer, 1), 0); // past the entry's one byte
 }
 
 // Large directories are read in windows of many records: every record must
