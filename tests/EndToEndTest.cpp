@@ -222,7 +222,7 @@ TEST_F(EndToEndTest, FullDiskStopsTheExtraction)
     ArchiveWriter().add("a", std::string(40960, 'a')).add("b", std::string(40960, 'b')).add("c", "c").writeTo(archive);
     const ProcessResult result =
         run({"-f", archive, "-x", folder},
-            "unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs " + folder + " && exec \"$0\" \"$@\"' ");
+            "unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs " + folder + R"( && exec "$0" "$@"' )");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "Outputting file (a) to file (" + folder +
                               "/a).\nFilesize is 40960, and file offset is 230.\n"

@@ -291,3 +291,21 @@ TEST_F(TreArchiveTest, IsArchiveFileKnowsEveryNameOfTheFileAndNoOther)
         EXPECT_EQ(archive.isArchiveFile(String(name.c_str())), expected) << name;
     }
 }
+
+// Replacing the file at a path never replaces a device (the archive is a
+// regular file, but a fault elsewhere must not turn into a lost /dev/null).
+TEST(ReplacementFile, ReplacesRegularFilesOnly)
+{
+    const TempDir dir;
+    const std::string regular = dir / "file.txt";
+    writeFile(regular, "old");
+    ReplacementFile replacement{String(regular.c_str())};
+    ASSERT_TRUE(replacement.file().writeAll("new", 3));
+    EXPECT_TRUE(replacement.commit());
+    EXPECT_EQ(readFile(regular), "new");
+#if !defined(_WIN32)
+    ReplacementFile device{String("/dev/null")};
+    EXPECT_FALSE(device.file().isOpen());
+    EXPECT_FALSE(device.commit());
+#endif
+}

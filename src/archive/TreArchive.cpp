@@ -92,7 +92,9 @@ const unsigned char* TreArchive::record(std::int32_t entryNumber, Access access)
     return windowRecords_ > 0 ? reinterpret_cast<const unsigned char*>(window_.data()) : nullptr;
 }
 
-void TreArchive::decode(const unsigned char* bytes, TreEntry& entry) const
+namespace {
+
+void decodeRecord(const unsigned char* bytes, TreEntry& entry)
 {
     entry.prefixByte = bytes[0];
     std::memcpy(entry.name.data(), bytes + nameAt, TreEntry::nameFieldSize);
@@ -100,11 +102,13 @@ void TreArchive::decode(const unsigned char* bytes, TreEntry& entry) const
     entry.size = decodeInt32(bytes + sizeAt);
 }
 
+} // namespace
+
 bool TreArchive::readRecord(std::int32_t entryNumber, TreEntry& entry) const
 {
     const unsigned char* bytes = record(entryNumber, Access::walk);
     if (bytes != nullptr) {
-        decode(bytes, entry);
+        decodeRecord(bytes, entry);
     }
     return bytes != nullptr;
 }
@@ -116,7 +120,7 @@ std::optional<TreEntry> TreArchive::entry(std::int32_t entryNumber) const
         return std::nullopt;
     }
     TreEntry entry{};
-    decode(bytes, entry);
+    decodeRecord(bytes, entry);
     return entry;
 }
 

@@ -108,7 +108,6 @@ private:
     // A lookup reads the one record it needs; a walk reads ahead.
     enum class Access { lookup, walk };
     [[nodiscard]] const unsigned char* record(std::int32_t entryNumber, Access access) const;
-    void decode(const unsigned char* bytes, TreEntry& entry) const;
 
     std::int32_t count_ = 0;
     std::int32_t headerWord_ = headerSize;

@@ -98,8 +98,7 @@ std::optional<std::vector<std::string_view>> entryPathComponents(std::string_vie
     std::vector<std::string_view> components;
     std::size_t start = 0;
     while (start <= name.size()) {
-        const auto end = std::find_if(name.begin() + static_cast<std::ptrdiff_t>(start), name.end(), isSeparator);
-        const auto stop = static_cast<std::size_t>(end - name.begin());
+        const std::size_t stop = std::min(name.find_first_of("/\\", start), name.size());
         const std::string_view component = name.substr(start, stop - start);
         start = stop + 1;
         if (component.empty() || component == ".") {

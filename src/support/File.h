@@ -75,7 +75,8 @@ private:
 // complete: it is written beside the file that `path` names (after following
 // links, so a link stays a link and its target gets the new contents) and
 // moved over it by commit(). Whoever holds the old file open goes on reading
-// the old bytes. Dropped without commit(), it is removed.
+// the old bytes. Dropped without commit(), it is removed. Only a regular
+// file is replaced: for anything else the file never opens.
 class ReplacementFile {
 public:
     explicit ReplacementFile(const String& path);

@@ -53,7 +53,7 @@ private:
     // Opens (creating) one more folder below the last open one.
     Result openFolder(std::string_view name);
     Result createLeaf(std::string_view name, File& file, const std::optional<FileIdentity>& keep);
-    void closeFolder(std::intptr_t handle);
+    static void closeFolder(std::intptr_t handle);
 
     std::intptr_t root_ = -1;
     std::string rootPath_;

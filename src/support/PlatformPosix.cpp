@@ -28,11 +28,11 @@ std::intptr_t openRetrying(const char* path, int flags)
     return fd;
 }
 
-int openAtRetrying(int folder, const std::string& name, int flags)
+int openAtRetrying(int parent, const std::string& name, int flags)
 {
     int fd = -1;
     do {
-        fd = ::openat(folder, name.c_str(), flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
+        fd = ::openat(parent, name.c_str(), flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -132,14 +132,19 @@ ReplacementFile::ReplacementFile(const String& path)
     char* resolved = ::realpath(path.c_str(), nullptr);
     targetPath_ = resolved != nullptr ? resolved : path.c_str();
     std::free(resolved); // NOLINT(cppcoreguidelines-no-malloc): realpath's result
+    // only a regular file is ever replaced, never a device or a folder
+    struct stat status {};
+    const bool exists = ::stat(targetPath_.c_str(), &status) == 0;
+    if (exists && !S_ISREG(status.st_mode)) {
+        return;
+    }
     std::string temporary = std::string(targetPath_.c_str()) + ".tretool-XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         return;
     }
-    // the new file keeps the permissions of the one it replaces
-    struct stat status {};
-    if (::stat(targetPath_.c_str(), &status) == 0) {
+    if (exists) {
+        // the new file keeps the permissions of the one it replaces
         ::fchmod(fd, status.st_mode & 07777U);
     }
     temporaryPath_ = temporary.c_str();
@@ -175,13 +180,13 @@ OutputTree::Result OutputTree::openFolder(std::string_view name)
 {
     const int parent = descriptor(chain_.empty() ? root_ : chain_.back().handle);
     std::string component(name);
-    constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
-    int fd = openAtRetrying(parent, component, folderFlags);
+    constexpr int openAsFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+    int fd = openAtRetrying(parent, component, openAsFolder);
     if (fd < 0 && errno == ENOENT) {
         if (::mkdirat(parent, component.c_str(), 0777) != 0 && noSpaceLeft(errno)) {
             return Result::outOfSpace;
         }
-        fd = openAtRetrying(parent, component, folderFlags);
+        fd = openAtRetrying(parent, component, openAsFolder);
     }
     if (fd < 0) {
         struct stat status {};

@@ -211,6 +211,15 @@ bool isSameFile(const String& first, const String& second)
 ReplacementFile::ReplacementFile(const String& path)
 {
     const std::wstring target = finalPath(path);
+    // only a file on disk is ever replaced, never a device
+    const std::intptr_t existing = openFile(path, 0, shareWithEveryone, OPEN_EXISTING);
+    if (existing != -1) {
+        const bool onDisk = ::GetFileType(nativeHandle(existing)) == FILE_TYPE_DISK;
+        ::CloseHandle(nativeHandle(existing));
+        if (!onDisk) {
+            return;
+        }
+    }
     targetPath_ = narrow(target.c_str()).c_str();
     static std::atomic<unsigned> serial{0};
     const std::wstring temporary =
