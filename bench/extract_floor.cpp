@@ -13,17 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-constexpr std::size_t recordSize = 74;
-
-std::int32_t decodeInt32(const unsigned char* bytes)
-{
-    return static_cast<std::int32_t>(std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8U) |
-                                     (std::uint32_t{bytes[2]} << 16U) | (std::uint32_t{bytes[3]} << 24U));
-}
-
-} // namespace
+#include "Records.h"
 
 int main(int argc, char* argv[])
 {

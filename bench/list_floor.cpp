@@ -11,17 +11,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Records.h"
+
 namespace {
 
-constexpr std::size_t recordSize = 74;
 constexpr std::size_t recordsPerRead = (std::size_t{1} << 20) / recordSize;
 constexpr std::size_t textBlock = std::size_t{1} << 20;
-
-std::int32_t decodeInt32(const unsigned char* bytes)
-{
-    return static_cast<std::int32_t>(std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8U) |
-                                     (std::uint32_t{bytes[2]} << 16U) | (std::uint32_t{bytes[3]} << 24U));
-}
 
 } // namespace
 

@@ -10,12 +10,6 @@
 
 namespace {
 
-std::string report(const std::string& name, const std::string& out, long long size, long long offset)
-{
-    return "Outputting file (" + name + ") to file (" + out + ").\nFilesize is " + std::to_string(size) +
-           ", and file offset is " + std::to_string(offset) + ".\n";
-}
-
 class ExtractionTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -44,7 +38,7 @@ TEST_F(ExtractionTest, EveryEntryMatchesItsByteRangeInTheArchive)
         const RunResult result = runTool({"-f", archive, "-o", std::to_string(n), out});
         const auto& [name, size] = entries[n];
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.output, report(name, out, static_cast<long long>(size), static_cast<long long>(offset)));
+        EXPECT_EQ(result.output, reportLines(name, out, static_cast<long long>(size), static_cast<long long>(offset)));
         EXPECT_EQ(readFile(out), bytes.substr(offset, size));
         offset += size;
     }
@@ -119,8 +113,8 @@ TEST_F(ExtractionTest, EntriesOfSeveralChunksAreCopiedWholeOrAsFarAsTheyGo)
 
     const RunResult cut = runTool({"-f", archive, "-o", "2", out});
     EXPECT_EQ(cut.status, 1);
-    EXPECT_EQ(cut.output, report("cut", out, size + 1, 8 + 3 * 74) + "Exit Message: Read only " + std::to_string(size) +
-                              " of " + std::to_string(size + 1) + " bytes of entry 2.\n");
+    EXPECT_EQ(cut.output, reportLines("cut", out, size + 1, 8 + 3 * 74) + "Exit Message: Read only " +
+                              std::to_string(size) + " of " + std::to_string(size + 1) + " bytes of entry 2.\n");
     EXPECT_EQ(readFile(out), data + next);
 }
 
@@ -152,7 +146,7 @@ TEST_F(ExtractionTest, ReportShowsSignedFiguresAndShortReadsAreReported)
         const RunResult result = runTool({"-f", archive, "-o", "0", out});
         const auto size = record.size.value_or(static_cast<std::int32_t>(record.data.size()));
         const auto offset = record.offset.value_or(8 + 74);
-        EXPECT_EQ(result.output, report(record.name, out, size, offset) + c.message);
+        EXPECT_EQ(result.output, reportLines(record.name, out, size, offset) + c.message);
         EXPECT_EQ(result.status, c.message.empty() ? 0 : 1);
         EXPECT_EQ(readFile(out), c.expectedData);
     }
@@ -171,7 +165,7 @@ TEST_F(ExtractionTest, OutputThatCannotBeWrittenIsReportedOnce)
             const RunResult result = runTool({"-f", archive, "-o", number, bad});
             EXPECT_EQ(result.status, 1);
             const std::string expectedReport =
-                number[0] == '0' ? report("ok", bad, 4, 156) : report("short", bad, 9, 160);
+                number[0] == '0' ? reportLines("ok", bad, 4, 156) : reportLines("short", bad, 9, 160);
             EXPECT_EQ(result.output, expectedReport + "Exit Message: Cannot write output file (" + bad + ").\n");
         }
     }
@@ -183,7 +177,7 @@ TEST_F(ExtractionTest, ActionsRunInFixedOrderWhateverTheFlagOrder)
     const std::string list = dir / "list.txt";
     const RunResult result = runTool({"-o", "1", out, "-lf", list, "-l", "-f", archive});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, "0: a.txt\n1: b.txt\n" + report("b.txt", out, 1, 157));
+    EXPECT_EQ(result.output, "0: a.txt\n1: b.txt\n" + reportLines("b.txt", out, 1, 157));
     EXPECT_EQ(readFile(list), asText("0: a.txt\n1: b.txt\n"));
     EXPECT_EQ(readFile(out), "B");
 }

@@ -8,12 +8,6 @@
 
 namespace {
 
-std::string report(const std::string& name, const std::string& path, long long size, long long offset)
-{
-    return "Outputting file (" + name + ") to file (" + path + ").\nFilesize is " + std::to_string(size) +
-           ", and file offset is " + std::to_string(offset) + ".\n";
-}
-
 class FolderExtractionTest : public ::testing::Test {
 protected:
     // the path that messages show for an entry below `folder`
@@ -43,11 +37,11 @@ TEST_F(FolderExtractionTest, ExtractsEveryEntryByItsNameInOrder)
         .add("./d//e.txt", "E")
         .writeTo(archive);
     const auto expected = [](const std::string& folder) {
-        return report("readme.txt", shown(folder, "readme.txt"), 1, 378) +
-               report("docs/a.txt", shown(folder, "docs/a.txt"), 2, 379) +
-               report("docs/sub/empty.bin", shown(folder, "docs/sub/empty.bin"), 0, 381) +
-               report("docs\\a.txt", shown(folder, "docs/a.txt"), 3, 381) +
-               report("./d//e.txt", shown(folder, "d/e.txt"), 1, 384) +
+        return reportLines("readme.txt", shown(folder, "readme.txt"), 1, 378) +
+               reportLines("docs/a.txt", shown(folder, "docs/a.txt"), 2, 379) +
+               reportLines("docs/sub/empty.bin", shown(folder, "docs/sub/empty.bin"), 0, 381) +
+               reportLines("docs\\a.txt", shown(folder, "docs/a.txt"), 3, 381) +
+               reportLines("./d//e.txt", shown(folder, "d/e.txt"), 1, 384) +
                "Extracted 5 of 5 entries (7 bytes) to folder (" + folder + ").\n";
     };
     // into a new folder, then over the tree it made (a folder given with a
@@ -95,14 +89,14 @@ TEST_F(FolderExtractionTest, SkipsUnsafeNamesLinksAndTheArchiveItself)
     const int data = 8 + (noLinks ? 7 : 9) * 74; // where the entries' data starts
     const std::string expected = "Exit Message: Entry 0 has an unsafe name (../evil).\n"
                                  "Exit Message: Entry 1 has an unsafe name (/abs).\n" +
-                                 report("file/f", shown(out, "file/f"), 1, data + 2) +
+                                 reportLines("file/f", shown(out, "file/f"), 1, data + 2) +
                                  "Exit Message: Cannot write output file (" + shown(out, "file/f") + ").\n" +
-                                 report("folder", shown(out, "folder"), 1, data + 3) +
+                                 reportLines("folder", shown(out, "folder"), 1, data + 3) +
                                  "Exit Message: Cannot write output file (" + shown(out, "folder") + ").\n" +
                                  "Exit Message: Entry 4 would overwrite the archive (" + shown(out, "a.tre") + ").\n";
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(result.output.starts_with(expected)) << result.output;
-    EXPECT_NE(result.output.find(report("ok", shown(out, "ok"), 4, data + 5)), std::string::npos);
+    EXPECT_NE(result.output.find(reportLines("ok", shown(out, "ok"), 4, data + 5)), std::string::npos);
     EXPECT_EQ(readFile(fromUtf8(out + "/ok")), "fine");
     EXPECT_EQ(readFile(fromUtf8(out + "/hard")), "new hard");
     EXPECT_EQ(readFile(fromUtf8(outside + "/target.txt")), "target"); // neither link nor hard link written through
@@ -127,9 +121,9 @@ TEST_F(FolderExtractionTest, DamagedEntriesAndAnUncreatableFolderAreReported)
         .writeTo(archive);
     const RunResult damaged = runTool({"-f", archive, "-x", out});
     EXPECT_EQ(damaged.status, 1);
-    EXPECT_EQ(damaged.output, report("neg", shown(out, "neg"), -1, 156) +
+    EXPECT_EQ(damaged.output, reportLines("neg", shown(out, "neg"), -1, 156) +
                                   "Exit Message: Entry 0 has an invalid size (-1).\n" +
-                                  report("short", shown(out, "short"), 3, 159) +
+                                  reportLines("short", shown(out, "short"), 3, 159) +
                                   "Exit Message: Read only 2 of 3 bytes of entry 1.\n"
                                   "Extracted 0 of 2 entries (0 bytes) to folder (" +
                                   out + ").\n");
@@ -150,8 +144,9 @@ TEST_F(FolderExtractionTest, PatternsSelectForListingsTestAndExtraction)
     EXPECT_EQ(result.output, "0: a.txt (1 bytes at offset 230)\n"
                              "2: c/d.txt (0 bytes at offset 233)\n"
                              "Tested 2 entries: 0 damaged.\n" +
-                                 report("b.bin", dir / "o", 2, 231) + report("a.txt", shown(out, "a.txt"), 1, 230) +
-                                 report("c/d.txt", shown(out, "c/d.txt"), 0, 233) +
+                                 reportLines("b.bin", dir / "o", 2, 231) +
+                                 reportLines("a.txt", shown(out, "a.txt"), 1, 230) +
+                                 reportLines("c/d.txt", shown(out, "c/d.txt"), 0, 233) +
                                  "Extracted 2 of 2 entries (1 bytes) to folder (" + out + ").\n");
     EXPECT_FALSE(std::filesystem::exists(fromUtf8(out + "/b.bin")));
 
@@ -239,7 +234,7 @@ TEST_F(FolderExtractionTest, FolderGivenAsALinkIsUsedAndNamesAreTerminalSafe)
     }
     const RunResult result = runTool({"-f", archive, "-x", folder}, true);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, report("a?[2Jb", shown(folder, "a?[2Jb"), 1, 82) +
+    EXPECT_EQ(result.output, reportLines("a?[2Jb", shown(folder, "a?[2Jb"), 1, 82) +
                                  "Extracted 1 of 1 entries (1 bytes) to folder (" + folder + ").\n");
     EXPECT_EQ(readFile(fromUtf8(dir / "real/a\x1b[2Jb")), "1");
 }

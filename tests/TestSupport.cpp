@@ -76,6 +76,12 @@ int runShellCommand(const std::string& command)
 #endif
 }
 
+std::string reportLines(const std::string& name, const std::string& path, long long size, long long offset)
+{
+    return "Outputting file (" + name + ") to file (" + path + ").\nFilesize is " + std::to_string(size) +
+           ", and file offset is " + std::to_string(offset) + ".\n";
+}
+
 RunResult runToolWith(const std::vector<std::string>& arguments, bool terminal, std::ostream* progress)
 {
     std::vector<const char*> argv{"tretool"};

@@ -43,6 +43,9 @@ std::string asText(const std::string& lines);
 // Runs a command line through the platform's shell; UTF-8 in, exit status out.
 int runShellCommand(const std::string& command);
 
+// The two report lines that -o and -x print before copying an entry.
+std::string reportLines(const std::string& name, const std::string& path, long long size, long long offset);
+
 struct RunResult {
     int status;
     std::string output;
