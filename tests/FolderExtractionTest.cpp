@@ -224,7 +224,7 @@ TEST_F(FolderExtractionTest, WindowsOnlyUnsafeNamesFollowThePlatform)
 
 TEST_F(FolderExtractionTest, FolderGivenAsALinkIsUsedAndNamesAreTerminalSafe)
 {
-    ArchiveWriter().add("a\x1b[2Jb", "1").writeTo(archive);
+    ArchiveWriter().add("del\x7f.txt", "1").writeTo(archive); // a control byte Windows allows in names
     std::string folder = dir / "real";
     std::filesystem::create_directories(fromUtf8(folder));
     std::error_code noLinks;
@@ -234,7 +234,7 @@ TEST_F(FolderExtractionTest, FolderGivenAsALinkIsUsedAndNamesAreTerminalSafe)
     }
     const RunResult result = runTool({"-f", archive, "-x", folder}, true);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, reportLines("a?[2Jb", shown(folder, "a?[2Jb"), 1, 82) +
+    EXPECT_EQ(result.output, reportLines("del?.txt", shown(folder, "del?.txt"), 1, 82) +
                                  "Extracted 1 of 1 entries (1 bytes) to folder (" + folder + ").\n");
-    EXPECT_EQ(readFile(fromUtf8(dir / "real/a\x1b[2Jb")), "1");
+    EXPECT_EQ(readFile(fromUtf8(dir / "real/del\x7f.txt")), "1");
 }

@@ -1,6 +1,8 @@
 #include "cli/FolderExtraction.h"
 
+#include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,7 +101,7 @@ private:
             fail("Exit Message: Cannot write output file (", path, ").");
             return created != OutputTree::Result::outOfSpace;
         }
-        CopyResult copy = copyEntryData(file, archive_, entryNumber, entry.size, buffer_.span());
+        CopyResult copy = copyEntryData(file, archive_, entryNumber, entry.size, bufferFor(entry.size));
         copy.written = file.close() && copy.written;
         if (!copy.written) {
             fail("Exit Message: Cannot write output file (", path, ").");
@@ -115,6 +117,17 @@ private:
         }
         progress_.update(extracted_, bytes_);
         return true;
+    }
+
+    // One copy buffer serves every entry, grown as larger ones come, up to
+    // the size a copy streams through.
+    std::span<char> bufferFor(std::int32_t size)
+    {
+        const auto needed = std::min(static_cast<std::size_t>(std::max(size, 0)), copyBufferSize);
+        if (buffer_.size() < needed) {
+            buffer_ = ByteBlock(needed);
+        }
+        return buffer_.span();
     }
 
     // A hundred thousand entries make two hundred thousand lines: on a
@@ -145,8 +158,7 @@ private:
     bool terminal_;
     ProgressLine& progress_;
     OutputTree tree_;
-    // one copy buffer for every entry
-    ByteBlock buffer_{copyBufferSize};
+    ByteBlock buffer_;
     std::int64_t selected_ = 0;
     std::int64_t extracted_ = 0;
     std::int64_t bytes_ = 0;
