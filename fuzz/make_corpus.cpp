@@ -37,7 +37,8 @@ int main(int argc, char* argv[])
     seed("negative-offset", ArchiveWriter().add(TestRecord{.name = "o", .data = "abc", .offset = min}).bytes(), '\0');
     seed("name-without-nul", ArchiveWriter().add(std::string(65, 'n'), "data").bytes(), '\0');
     // for the name rules: a pattern, a NUL, a name
-    seed("names-glob", std::string("*/[!a-c]?.txt\0dir/d1.txt", 24));
-    seed("names-unsafe", std::string("*a*a*b\0..\\c:/CON.txt", 21));
+    using namespace std::string_literals;
+    seed("names-glob", "*/[!a-c]?.txt\0dir/d1.txt"s);
+    seed("names-unsafe", "*a*a*b\0..\\c:/CON.txt"s);
     return 0;
 }
