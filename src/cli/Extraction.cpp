@@ -49,6 +49,30 @@ CopyResult copyEntryData(File& output, const TreArchive& archive, std::int32_t e
     return {true, copied};
 }
 
+std::string copyReport(std::string_view shownName, std::string_view path, const TreEntry& entry)
+{
+    std::string text = "Outputting file (";
+    text.append(shownName).append(") to file (").append(path).append(").\nFilesize is ");
+    return text + std::to_string(entry.size) + ", and file offset is " + std::to_string(entry.offset) + ".";
+}
+
+std::optional<std::string> copyFailure(std::int32_t entryNumber, const TreEntry& entry, const CopyResult& copy,
+                                       std::string_view path)
+{
+    const std::string number = std::to_string(entryNumber);
+    if (!copy.written) {
+        return "Exit Message: Cannot write output file (" + std::string(path) + ").";
+    }
+    if (entry.size < 0) {
+        return "Exit Message: Entry " + number + " has an invalid size (" + std::to_string(entry.size) + ").";
+    }
+    if (copy.bytesRead < entry.size) {
+        return "Exit Message: Read only " + std::to_string(copy.bytesRead) + " of " + std::to_string(entry.size) +
+               " bytes of entry " + number + ".";
+    }
+    return std::nullopt;
+}
+
 bool extractEntry(std::ostream& out, const TreArchive& archive, std::int32_t entryNumber, const String& outputPath,
                   bool terminal)
 {
@@ -62,21 +86,10 @@ bool extractEntry(std::ostream& out, const TreArchive& archive, std::int32_t ent
         return false;
     }
     // the report comes before any data is read, so it stands even when the copy fails
-    writeLine(out, "Outputting file (", shownName(entry->nameText(), terminal), ") to file (", outputPath, ").");
-    writeLine(out, "Filesize is ", entry->size, ", and file offset is ", entry->offset, ".");
-
+    writeLine(out, copyReport(shownName(entry->nameText(), terminal), outputPath.c_str(), *entry));
     const CopyResult copy = copyToPath(archive, entryNumber, entry->size, outputPath);
-    if (!copy.written) {
-        writeLine(out, "Exit Message: Cannot write output file (", outputPath, ").");
-        return false;
-    }
-    if (entry->size < 0) {
-        writeLine(out, "Exit Message: Entry ", entryNumber, " has an invalid size (", entry->size, ").");
-        return false;
-    }
-    if (copy.bytesRead < entry->size) {
-        writeLine(out, "Exit Message: Read only ", copy.bytesRead, " of ", entry->size, " bytes of entry ", entryNumber,
-                  ".");
+    if (const std::optional<std::string> failure = copyFailure(entryNumber, *entry, copy, outputPath.c_str())) {
+        writeLine(out, *failure);
         return false;
     }
     return true;

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "archive/TreArchive.h"
 #include "support/File.h"
@@ -24,6 +27,16 @@ struct CopyResult {
 // A copy streams through a buffer this large, as copy tools do: it stays in
 // the processor's cache, and a gigabyte entry costs no gigabyte of memory.
 inline constexpr std::size_t copyBufferSize = std::size_t{1} << 20;
+
+// The two report lines of an entry about to be copied to `path` (both as
+// shown), without the last line end: they stand before any data is read.
+std::string copyReport(std::string_view shownName, std::string_view path, const TreEntry& entry);
+
+// The "Exit Message" line for a copy that did not deliver the entry whole
+// (the output could not be written, the size is invalid, the archive ran
+// out); none when it did.
+std::optional<std::string> copyFailure(std::int32_t entryNumber, const TreEntry& entry, const CopyResult& copy,
+                                       std::string_view path);
 
 // Streams the entry's data into an open file through `buffer`, until `size`
 // bytes are copied or the archive runs out; only bytes actually read are

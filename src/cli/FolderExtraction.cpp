@@ -50,7 +50,12 @@ public:
     {
     }
 
-    bool openFolder() { return tree_.open(folder_); }
+    // A folder that cannot be opened stops the run before it starts.
+    bool openFolder()
+    {
+        stopped_ = !tree_.open(folder_);
+        return !stopped_;
+    }
 
     // Once the disk is full or standard output has failed, the entries left
     // are only counted, for the last line.
@@ -62,7 +67,6 @@ public:
         }
     }
 
-    void countSelected() { ++selected_; }
     [[nodiscard]] bool failed() const { return failed_; }
 
     void finish()
@@ -95,26 +99,19 @@ private:
             return true;
         }
         // as with -o, the report stands before anything is copied
-        say("Outputting file (", shownName(entry.nameText(), terminal_), ") to file (", path, ").");
-        say("Filesize is ", entry.size, ", and file offset is ", entry.offset, ".");
-        if (created != OutputTree::Result::created) {
-            fail("Exit Message: Cannot write output file (", path, ").");
-            return created != OutputTree::Result::outOfSpace;
+        say(copyReport(shownName(entry.nameText(), terminal_), path, entry));
+        CopyResult copy{false, 0};
+        if (created == OutputTree::Result::created) {
+            copy = copyEntryData(file, archive_, entryNumber, entry.size, bufferFor(entry.size));
+            copy.written = file.close() && copy.written;
         }
-        CopyResult copy = copyEntryData(file, archive_, entryNumber, entry.size, bufferFor(entry.size));
-        copy.written = file.close() && copy.written;
-        if (!copy.written) {
-            fail("Exit Message: Cannot write output file (", path, ").");
-            return !file.isOutOfSpace();
+        if (const std::optional<std::string> failure = copyFailure(entryNumber, entry, copy, path)) {
+            fail(*failure);
+            // a full disk ends the run
+            return created != OutputTree::Result::outOfSpace && !file.isOutOfSpace();
         }
-        if (entry.size < 0) {
-            fail("Exit Message: Entry ", entryNumber, " has an invalid size (", entry.size, ").");
-        } else if (copy.bytesRead < entry.size) {
-            fail("Exit Message: Read only ", copy.bytesRead, " of ", entry.size, " bytes of entry ", entryNumber, ".");
-        } else {
-            ++extracted_;
-            bytes_ += entry.size;
-        }
+        ++extracted_;
+        bytes_ += entry.size;
         progress_.update(extracted_, bytes_);
         return true;
     }
@@ -172,23 +169,17 @@ bool extractToFolder(std::ostream& out, const TreArchive& archive, const String&
                      bool terminal, ProgressLine& progress)
 {
     FolderRun run(out, archive, folder, terminal, progress);
-    bool complete = true;
-    std::int32_t recordsRead = 0;
-    if (run.openFolder()) {
-        recordsRead = forEachSelectedEntry(archive, &selection, [&](std::int32_t entryNumber, const TreEntry& entry) {
+    const bool opened = run.openFolder();
+    if (!opened) {
+        // nothing is extracted, but the last line still counts what was selected
+        writeLine(out, "Exit Message: Cannot create folder (", folder, ").");
+    }
+    const std::int32_t recordsRead =
+        forEachSelectedEntry(archive, &selection, [&](std::int32_t entryNumber, const TreEntry& entry) {
             run.extract(entryNumber, entry);
             return true;
         });
-    } else {
-        writeLine(out, "Exit Message: Cannot create folder (", folder, ").");
-        complete = false;
-        // nothing is extracted, but the last line still counts what was selected
-        recordsRead = forEachSelectedEntry(archive, &selection, [&](std::int32_t /*entryNumber*/, const TreEntry&) {
-            run.countSelected();
-            return true;
-        });
-    }
-    complete = reportShortDirectory(out, archive, recordsRead) && complete;
+    const bool complete = reportShortDirectory(out, archive, recordsRead) && opened;
     run.finish();
     return complete && !run.failed();
 }

@@ -94,9 +94,6 @@ private:
     String targetPath_;
 };
 
-// Whether both paths name one existing file (through links, too).
-bool isSameFile(const String& first, const String& second);
-
 // The path as the platform's file functions want it (UTF-8 bytes in, native out).
 std::filesystem::path toNativePath(const String& path);
 

@@ -240,14 +240,6 @@ OutputTree::Result OutputTree::createLeaf(std::string_view name, File& file, con
 
 void OutputTree::closeFolder(std::intptr_t handle) { ::close(descriptor(handle)); }
 
-bool isSameFile(const String& first, const String& second)
-{
-    struct stat firstStatus {};
-    struct stat secondStatus {};
-    return ::stat(first.c_str(), &firstStatus) == 0 && ::stat(second.c_str(), &secondStatus) == 0 &&
-           firstStatus.st_dev == secondStatus.st_dev && firstStatus.st_ino == secondStatus.st_ino;
-}
-
 std::filesystem::path toNativePath(const String& path) { return {path.c_str()}; }
 
 void* allocateBlock(std::size_t size)

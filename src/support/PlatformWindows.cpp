@@ -200,14 +200,6 @@ bool File::close()
     return ::CloseHandle(nativeHandle(std::exchange(handle_, closedHandle))) != 0;
 }
 
-bool isSameFile(const String& first, const String& second)
-{
-    BY_HANDLE_FILE_INFORMATION firstInformation{};
-    BY_HANDLE_FILE_INFORMATION secondInformation{};
-    return identifyPath(first, firstInformation) && identifyPath(second, secondInformation) &&
-           sameIdentity(firstInformation, secondInformation);
-}
-
 ReplacementFile::ReplacementFile(const String& path)
 {
     const std::wstring target = finalPath(path);
