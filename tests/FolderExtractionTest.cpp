@@ -149,6 +149,7 @@ TEST_F(FolderExtractionTest, PatternsSelectForListingsTestAndExtraction)
                                  reportLines("c/d.txt", shown(out, "c/d.txt"), 0, 233) +
                                  "Extracted 2 of 2 entries (1 bytes) to folder (" + out + ").\n");
     EXPECT_FALSE(std::filesystem::exists(fromUtf8(out + "/b.bin")));
+    EXPECT_EQ(runTool({"-f", archive, "-m", "*.bin", "-l"}).output, "1: b.bin\n"); // -m alone is not -v
 
     const RunResult none = runTool({"-f", archive, "-m", "*.none", "-l", "-t"});
     EXPECT_EQ(none.status, 1);
