@@ -43,11 +43,10 @@ void TreArchive::reset()
     headerWord_ = headerSize;
 }
 
-TreArchive::LoadResult TreArchive::load(String path)
+TreArchive::LoadResult TreArchive::load(const String& path)
 {
     reset();
-    archivePath_ = std::move(path);
-    File file = File::openForReadingCreating(archivePath_);
+    File file = File::openForReadingCreating(path);
     // the open file is checked, not the path, so nothing can be swapped in between
     if (!file.isOpen() || !file.isRegular()) {
         return LoadResult::cannotOpen;

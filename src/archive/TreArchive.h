@@ -72,7 +72,7 @@ public:
     // directory is empty. cannotOpen when the path can neither be opened nor
     // created (a directory, a missing folder, an empty path) or names
     // anything but a regular file (a FIFO, a socket, a device, a pipe).
-    LoadResult load(String path);
+    LoadResult load(const String& path);
 
     [[nodiscard]] std::int32_t entryCount() const { return count_; }
     [[nodiscard]] std::int32_t headerWord() const { return headerWord_; }
@@ -114,7 +114,6 @@ private:
     std::int32_t claimedCount_ = 0;
     std::int64_t fileSize_ = 0;
     File file_;
-    String archivePath_;
     // The records last read, packed as in the file: a cache, so it may change
     // in const accessors.
     mutable ByteBlock window_;

@@ -12,17 +12,12 @@ CopyResult copyToPath(const TreArchive& archive, std::int32_t entryNumber, std::
 {
     // sized by the stored size alone, never by what the file holds at the start
     const ByteBlock buffer(size > 0 ? std::min(static_cast<std::size_t>(size), copyBufferSize) : 0);
-    if (archive.isArchiveFile(outputPath)) {
-        // The archive's path gets a new file, moved in when complete; the
-        // loaded archive file stays open and keeps its bytes for the copy.
-        ReplacementFile replacement(outputPath);
-        CopyResult copy = copyEntryData(replacement.file(), archive, entryNumber, size, buffer.span());
-        copy.written = copy.written && replacement.commit();
-        return copy;
-    }
-    File output = File::createForWriting(outputPath);
-    CopyResult copy = copyEntryData(output, archive, entryNumber, size, buffer.span());
-    copy.written = copy.written && output.close();
+    CopyResult copy{};
+    const bool written = writeOutputFile(archive, outputPath, [&](File& output) {
+        copy = copyEntryData(output, archive, entryNumber, size, buffer.span());
+        return copy.written;
+    });
+    copy.written = written;
     return copy;
 }
 

@@ -120,15 +120,8 @@ bool listToFile(std::ostream& out, const TreArchive& archive, const String& list
     ListingStyle asStored = style;
     asStored.terminal = false;
     std::int32_t recordsRead = 0;
-    bool written = false;
-    if (archive.isArchiveFile(listPath)) {
-        // the archive's path gets a new file; the loaded one stays open for later actions
-        ReplacementFile replacement(listPath);
-        written = writeListing(replacement.file(), archive, asStored, recordsRead) && replacement.commit();
-    } else {
-        File file = File::createForWriting(listPath);
-        written = writeListing(file, archive, asStored, recordsRead) && file.close();
-    }
+    const bool written = writeOutputFile(
+        archive, listPath, [&](File& file) { return writeListing(file, archive, asStored, recordsRead); });
     if (!written) {
         writeLine(out, "Exit Message: Cannot write list file (", listPath, ").");
         return false;
