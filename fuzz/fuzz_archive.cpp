@@ -1,59 +1,61 @@
-// Loads any bytes as an archive and walks every entry through every accessor
-// and readEntry, checking that nothing is read that the file does not hold.
+// Opens any bytes as an archive and walks every entry through every
+// accessor, read and copy, checking that nothing is read that the bytes do
+// not hold and that lookups and the walk agree.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <optional>
+#include <string>
 
-#include "ArchiveWriter.h"
-#include "FuzzFiles.h"
-#include "archive/TreArchive.h"
+#include "tre/Archive.h"
+#include "tre/Check.h"
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition) {
+        std::abort();
+    }
+}
+
+} // namespace
 
 // NOLINTNEXTLINE(readability-identifier-naming): the name libFuzzer calls
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::string path = fuzzFolder() + "/archive.tre";
-    writeFile(path, std::string(reinterpret_cast<const char*>(data), size));
-
-    TreArchive archive;
-    if (archive.load(String(path.c_str())) != TreArchive::LoadResult::loaded) {
-        std::abort();
-    }
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    const tre::Archive archive = tre::Archive::fromBytes(bytes);
     // every record must come from bytes that are really there
-    if (static_cast<std::size_t>(archive.entryCount()) * TreArchive::recordSize + TreArchive::headerSize > size &&
-        archive.entryCount() != 0) {
-        std::abort();
+    require(archive.entryCount() == 0 ||
+            static_cast<std::size_t>(archive.entryCount()) * tre::Archive::recordSize + tre::Archive::headerSize <=
+                size);
+    tre::EntryWalk walk = archive.entries();
+    std::string buffer;
+    for (const tre::Entry& entry : walk) {
+        const tre::Result<tre::Entry> looked = archive.entry(entry.number);
+        require(looked && looked->nameField == entry.nameField && looked->offset == entry.offset &&
+                looked->size == entry.size && looked->prefixByte == entry.prefixByte);
+        require(entry.name().size() <= tre::Entry::nameFieldSize && entry.name().find('\0') == std::string::npos);
+        // what the bytes hold of the entry: all that a read may deliver
+        const std::int64_t available = archive.storedBytes(entry);
+        require(available >= 0 && available <= std::max(entry.size, 0));
+        require(available == 0 || tre::checkEntry(archive, entry) == tre::EntryFault::none ||
+                tre::checkEntry(archive, entry) == tre::EntryFault::runsPastEnd);
+        std::string copied;
+        const tre::CopyResult copy = archive.copy(entry, [&](std::span<const char> chunk) {
+            copied.append(chunk.data(), chunk.size());
+            return std::error_code();
+        });
+        require(copy.bytes == available && !copy.readError && !copy.writeError);
+        require(copied == bytes.substr(available > 0 ? static_cast<std::size_t>(entry.offset) : 0,
+                                       static_cast<std::size_t>(available)));
+        // one byte more than available, which must stay unwritten, from the middle on
+        const std::int64_t from = available / 2;
+        buffer.assign(static_cast<std::size_t>(available - from) + 1, '#');
+        const tre::Result<std::size_t> read = archive.read(entry, from, buffer);
+        require(read && static_cast<std::int64_t>(*read) == available - from && buffer.back() == '#');
+        require(buffer.compare(0, *read, copied, static_cast<std::size_t>(from), *read) == 0);
     }
-    for (std::int32_t entry = 0; entry < archive.entryCount(); ++entry) {
-        const String name = archive.entryName(entry);
-        if (name.length() > static_cast<std::int32_t>(TreEntry::nameFieldSize) ||
-            std::strlen(name.c_str()) != static_cast<std::size_t>(name.length())) {
-            std::abort();
-        }
-        const std::int32_t entrySize = archive.entrySize(entry);
-        const std::optional<TreEntry> record = archive.entry(entry);
-        if (!record || record->size != entrySize || record->offset != archive.entryOffset(entry) ||
-            record->nameText() != name.c_str()) {
-            std::abort();
-        }
-        // what the file holds of the entry: all that a read may deliver
-        const std::int32_t offset = archive.entryOffset(entry);
-        const auto available = static_cast<std::int32_t>(
-            entrySize <= 0 || offset < 0 || static_cast<std::size_t>(offset) >= size
-                ? 0
-                : std::min<std::int64_t>(entrySize, static_cast<std::int64_t>(size) - offset));
-        // one byte more than available, which must stay unwritten
-        const auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(available) + 1);
-        buffer[static_cast<std::size_t>(available)] = '#';
-        const std::int32_t bytesRead =
-            archive.readEntry(entry, {buffer.get(), static_cast<std::size_t>(available) + 1});
-        if (bytesRead != available || buffer[static_cast<std::size_t>(available)] != '#') {
-            std::abort();
-        }
-        if (bytesRead > 0 && std::memcmp(buffer.get(), data + offset, static_cast<std::size_t>(bytesRead)) != 0) {
-            std::abort();
-        }
-    }
+    require(walk.recordsRead() == archive.entryCount() && !walk.error());
     return 0;
 }

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/EntryPath.h"
-#include "cli/Pattern.h"
+#include "tre/EntryPath.h"
+#include "tre/Pattern.h"
 
 namespace {
 
@@ -91,9 +91,9 @@ private:
     std::vector<char> memo_;
 };
 
-void checkComponents(std::string_view name, PathRules rules)
+void checkComponents(std::string_view name, tre::PathRules rules)
 {
-    const std::optional<std::vector<std::string_view>> components = entryPathComponents(name, rules);
+    const std::optional<std::vector<std::string_view>> components = tre::entryPathComponents(name, rules);
     if (!components) {
         return;
     }
@@ -124,14 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pattern.size() > 256 || name.size() > 256) {
         return 0; // longer inputs only slow the reference down
     }
-    if (matchesPattern(pattern, name) != ReferenceMatcher(pattern, name).matches(0, 0)) {
+    if (tre::matchesPattern(pattern, name) != ReferenceMatcher(pattern, name).matches(0, 0)) {
         std::abort();
     }
-    checkComponents(name, PathRules::posix);
-    checkComponents(name, PathRules::windows);
+    checkComponents(name, tre::PathRules::posix);
+    checkComponents(name, tre::PathRules::windows);
     // Windows' rules only ever add to the unsafe names
-    const auto onWindows = entryPathComponents(name, PathRules::windows);
-    if (onWindows && onWindows != entryPathComponents(name, PathRules::posix)) {
+    const auto onWindows = tre::entryPathComponents(name, tre::PathRules::windows);
+    if (onWindows && onWindows != tre::entryPathComponents(name, tre::PathRules::posix)) {
         std::abort();
     }
     return 0;

@@ -202,17 +202,22 @@ TEST_F(CommandLineTest, FlagWithoutItsValuesIsReportedAfterTheScan)
 TEST_F(CommandLineTest, ArchiveThatCannotBeOpenedStopsBeforeAnyAction)
 {
     const std::string list = dir / "list.txt";
-    std::vector<std::string> unopenable{dir.path().string(), dir / "missing/a.tre", std::string()};
+    std::vector<std::pair<std::string, std::string>> unopenable{
+        {dir.path().string(), because(std::errc::is_a_directory)},
+        {dir / "missing/a.tre", because(std::errc::no_such_file_or_directory)},
+        {std::string(), because(std::errc::no_such_file_or_directory)}};
 #if !defined(_WIN32)
     // anything but a regular file, and a FIFO without a writer must not block
     const std::string fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    unopenable.insert(unopenable.end(), {fifo, "/dev/null", "/dev/zero"});
+    for (const std::string& special : {fifo, std::string("/dev/null"), std::string("/dev/zero")}) {
+        unopenable.emplace_back(special, because(tre::Errc::notRegularFile));
+    }
 #endif
-    for (const std::string& bad : unopenable) {
+    for (const auto& [bad, reason] : unopenable) {
         const RunResult result = runTool({"-f", bad, "-l", "-lf", list, "-o", "0", out});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.output, "Exit Message: Cannot open archive (" + bad + ").\n");
+        EXPECT_EQ(result.output, "Exit Message: Cannot open archive (" + bad + ")" + reason + ".\n");
     }
     EXPECT_FALSE(std::filesystem::exists(list));
     EXPECT_FALSE(std::filesystem::exists(out));

@@ -207,7 +207,8 @@ TEST_F(EndToEndTest, ResourceLimitsGiveMessagesNotWrongResults)
     std::filesystem::remove(out);
     const ProcessResult limited = run({"-f", archive, "-o", "0", out}, "trap '' XFSZ && ulimit -f 2048 && ");
     EXPECT_EQ(limited.status, 1);
-    EXPECT_EQ(limited.out, report + "Exit Message: Cannot write output file (" + out + ").\n");
+    EXPECT_EQ(limited.out, report + "Exit Message: Cannot write output file (" + out + ")" +
+                               because(std::errc::file_too_large) + ".\n");
     EXPECT_EQ(limited.err, "");
 }
 
@@ -230,8 +231,8 @@ TEST_F(EndToEndTest, FullDiskStopsTheExtraction)
                               folder +
                               "/b).\nFilesize is 40960, and file offset is 41190.\n"
                               "Exit Message: Cannot write output file (" +
-                              folder +
-                              "/b).\n"
+                              folder + "/b)" + because(std::errc::no_space_on_device) +
+                              ".\n"
                               "Extracted 1 of 3 entries (40960 bytes) to folder (" +
                               folder + ").\n");
 }

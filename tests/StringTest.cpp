@@ -3,7 +3,7 @@
 #include <sstream>
 #include <utility>
 
-#include "support/String.h"
+#include "cli/String.h"
 
 TEST(String, DefaultIsEmptyWithRoomForTheNul)
 {

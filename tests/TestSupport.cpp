@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -82,6 +83,46 @@ std::string reportLines(const std::string& name, const std::string& path, long l
            ", and file offset is " + std::to_string(offset) + ".\n";
 }
 
+namespace {
+
+std::string reasonOf(const std::error_code& code)
+{
+#if defined(_WIN32)
+    (void)code;
+    return "";
+#else
+    return ": " + code.message();
+#endif
+}
+
+} // namespace
+
+std::string because(std::errc condition) { return reasonOf(std::make_error_code(condition)); }
+
+std::string because(tre::Errc condition) { return reasonOf(make_error_code(condition)); }
+
+namespace {
+
+// On Windows: the messages' lines without the system's reasons.
+std::string withoutReasons(const std::string& output)
+{
+#if defined(_WIN32)
+    static const std::regex reason(
+        R"((Exit Message: (Cannot (open archive|write list file|write output file|create folder) \(.*\)|Read only \d+ of \d+ bytes of entry \d+)): [^\n]*\.)");
+    std::string result;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        result += (std::regex_match(line, match, reason) ? match[1].str() + "." : line) + "\n";
+    }
+    return result;
+#else
+    return output;
+#endif
+}
+
+} // namespace
+
 RunResult runToolWith(const std::vector<std::string>& arguments, bool terminal, std::ostream* progress)
 {
     std::vector<const char*> argv{"tretool"};
@@ -90,7 +131,7 @@ RunResult runToolWith(const std::vector<std::string>& arguments, bool terminal, 
     }
     std::ostringstream out;
     const int status = runCommandLine(argv, out, ConsoleInfo{.outputIsTerminal = terminal, .progress = progress});
-    return {status, out.str()};
+    return {status, withoutReasons(out.str())};
 }
 
 RunResult runTool(std::initializer_list<std::string> arguments, bool terminal)

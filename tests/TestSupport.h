@@ -4,6 +4,9 @@
 #include <initializer_list>
 #include <ostream>
 #include <string>
+#include <system_error>
+
+#include "tre/Error.h"
 #include <vector>
 
 // Paths from and to UTF-8 text, whatever the platform's own encoding.
@@ -42,6 +45,12 @@ inline constexpr char pathSeparator = '/';
 std::string asText(const std::string& lines);
 // Runs a command line through the platform's shell; UTF-8 in, exit status out.
 int runShellCommand(const std::string& command);
+
+// The reason that a message gives for a system error, as ": REASON". On
+// Windows the system's own wording varies, so there tests compare messages
+// without their reasons: runTool() leaves them out, and this is empty.
+std::string because(std::errc condition);
+std::string because(tre::Errc condition);
 
 // The two report lines that -o and -x print before copying an entry.
 std::string reportLines(const std::string& name, const std::string& path, long long size, long long offset);

@@ -4,16 +4,16 @@
 #include <array>
 #include <limits>
 
-#include "archive/TreArchive.h"
-#include "cli/ArchiveTest.h"
-#include "cli/EntryWalk.h"
-#include "cli/Extraction.h"
-#include "cli/FolderExtraction.h"
-#include "cli/Listing.h"
-#include "cli/Output.h"
-#include "cli/Pattern.h"
+#include "cli/CheckAction.h"
+#include "cli/CopyAction.h"
+#include "cli/ExtractAction.h"
+#include "cli/ListAction.h"
 #include "cli/Progress.h"
-#include "support/String.h"
+#include "cli/Report.h"
+#include "cli/Selection.h"
+#include "cli/String.h"
+#include "support/Console.h"
+#include "tre/Archive.h"
 
 namespace {
 
@@ -59,18 +59,18 @@ struct Request {
     const FlagSyntax* incomplete = nullptr;
 };
 
-void printHelp(std::ostream& out)
+void printHelp(Report& report)
 {
-    writeLine(out, "Flags:");
-    writeLine(out, " Help Screen: -h");
-    writeLine(out, "  Input File:  -f <filename>");
-    writeLine(out, "  List TRE Contents: -l");
-    writeLine(out, "  List TRE Contents to file: -lf <listfile>");
-    writeLine(out, "  Output File: -o <tre_filenum> <out_filename>");
-    writeLine(out, "  Extract TRE Contents to folder: -x <folder>");
-    writeLine(out, "  Only entries whose names match: -m <pattern>");
-    writeLine(out, "  Show sizes and offsets in listings: -v");
-    writeLine(out, "  Test TRE Contents: -t");
+    report.say("Flags:");
+    report.say(" Help Screen: -h");
+    report.say("  Input File:  -f <filename>");
+    report.say("  List TRE Contents: -l");
+    report.say("  List TRE Contents to file: -lf <listfile>");
+    report.say("  Output File: -o <tre_filenum> <out_filename>");
+    report.say("  Extract TRE Contents to folder: -x <folder>");
+    report.say("  Only entries whose names match: -m <pattern>");
+    report.say("  Show sizes and offsets in listings: -v");
+    report.say("  Test TRE Contents: -t");
 }
 
 const FlagSyntax* findFlag(const String& argument)
@@ -80,11 +80,11 @@ const FlagSyntax* findFlag(const String& argument)
     return found == flagSyntax.end() ? nullptr : found;
 }
 
-void applyFlag(Request& request, Flag flag, const char* const* values, std::ostream& out)
+void applyFlag(Request& request, Flag flag, const char* const* values, Report& report)
 {
     switch (flag) {
     case Flag::help:
-        printHelp(out);
+        printHelp(report);
         break;
     case Flag::input:
         request.inputPath = values[0];
@@ -121,7 +121,7 @@ void applyFlag(Request& request, Flag flag, const char* const* values, std::ostr
 
 // Values are consumed and never examined as flags, even those of a flag
 // that turns out incomplete; a later flag overrides an earlier one.
-void scanArguments(std::span<const char* const> arguments, Request& request, std::ostream& out)
+void scanArguments(std::span<const char* const> arguments, Request& request, Report& report)
 {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         request.currentArg = arguments[i];
@@ -132,7 +132,7 @@ void scanArguments(std::span<const char* const> arguments, Request& request, std
         if (syntax->valueCount >= arguments.size() - i) {
             request.incomplete = syntax;
         } else {
-            applyFlag(request, syntax->flag, arguments.data() + i + 1, out);
+            applyFlag(request, syntax->flag, arguments.data() + i + 1, report);
         }
         i += syntax->valueCount;
     }
@@ -140,47 +140,52 @@ void scanArguments(std::span<const char* const> arguments, Request& request, std
 
 bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-bool anyEntrySelected(const TreArchive& archive, const Selection& selection)
+// Where no file exists at the archive path, an empty one is created and
+// read as an empty directory: the tool has always done so, and scripts may
+// rely on it. The library itself never creates a file; this rule is the
+// command line's own.
+tre::Result<tre::Archive> openArchive(const String& path)
 {
-    bool found = false;
-    forEachSelectedEntry(archive, &selection, [&](std::int32_t /*entryNumber*/, const TreEntry& /*entry*/) {
-        found = true;
-        return false;
-    });
-    return found;
+    const std::filesystem::path native = toNativePath(path.c_str());
+    tre::Result<tre::Archive> archive = tre::Archive::open(native);
+    if (!archive && archive.error().code == std::errc::no_such_file_or_directory && createFileIfMissing(native)) {
+        archive = tre::Archive::open(native);
+    }
+    return archive;
 }
 
 // The actions after loading, in their fixed order; once standard output has
-// failed, nothing more is done. False when an "Exit Message" line was printed.
-bool runActions(const Request& request, const TreArchive& archive, std::ostream& out, const ConsoleInfo& console)
+// failed, nothing more is done.
+void runActions(const Request& request, const tre::Archive& archive, Report& report, const ConsoleInfo& console)
 {
-    const Selection selection = request.havePattern ? Selection(request.pattern.c_str()) : Selection();
-    bool succeeded = true;
+    Selection selection = request.havePattern ? Selection(request.pattern.c_str()) : Selection();
     const bool selecting = request.listToConsole || request.listToFile || request.test || request.extractAll;
-    if (request.havePattern && selecting && !anyEntrySelected(archive, selection)) {
-        writeLine(out, "Exit Message: No entry matches (", request.pattern, ").");
-        succeeded = false;
+    if (request.havePattern && selecting && !selection.findFirst(archive)) {
+        report.fail("No entry matches (", request.pattern, ")");
     }
-    const ListingStyle style{.terminal = console.outputIsTerminal, .verbose = request.verbose, .selection = &selection};
-    if (out.good() && request.listToConsole) {
-        succeeded = listToConsole(out, archive, style) && succeeded;
-    }
-    if (out.good() && request.listToFile) {
-        succeeded = listToFile(out, archive, request.listPath, style) && succeeded;
-    }
-    if (out.good() && request.test) {
-        succeeded = testArchive(out, archive, selection, console.outputIsTerminal) && succeeded;
-    }
-    if (out.good() && request.extract) {
-        succeeded =
-            extractEntry(out, archive, request.entryNumber, request.outputPath, console.outputIsTerminal) && succeeded;
-    }
-    if (out.good() && request.extractAll) {
+    // Bytes read from an archive that someone rewrites in place may mix both
+    // versions: said once, after the first action that could notice.
+    bool changeReported = false;
+    const auto run = [&](bool asked, const auto& action) {
+        if (!asked || !report.good()) {
+            return;
+        }
+        action();
+        const tre::Result<bool> changed = archive.changedSinceOpened();
+        if (!changeReported && changed && *changed) {
+            report.fail("The archive changed while it was read");
+            changeReported = true;
+        }
+    };
+    const ListingStyle style{.verbose = request.verbose};
+    run(request.listToConsole, [&] { listToConsole(report, archive, selection, style); });
+    run(request.listToFile, [&] { listToFile(report, archive, request.listPath, selection, style); });
+    run(request.test, [&] { checkArchive(report, archive, selection); });
+    run(request.extract, [&] { copyEntry(report, archive, request.entryNumber, request.outputPath); });
+    run(request.extractAll, [&] {
         ProgressLine progress(console.progress);
-        succeeded = extractToFolder(out, archive, request.folderPath, selection, console.outputIsTerminal, progress) &&
-                    succeeded;
-    }
-    return succeeded && out.good();
+        extractToFolder(report, archive, request.folderPath, selection, progress);
+    });
 }
 
 } // namespace
@@ -207,24 +212,28 @@ std::int32_t parseEntryNumber(const char* text)
 
 int runCommandLine(std::span<const char* const> arguments, std::ostream& out, const ConsoleInfo& console)
 {
+    Report report(out, Report::Style{.terminal = console.outputIsTerminal});
     if (arguments.size() < 2) {
-        printHelp(out);
-        return out.good() ? 0 : 1;
+        printHelp(report);
+        return report.good() ? 0 : 1;
     }
     Request request;
-    scanArguments(arguments, request, out);
+    scanArguments(arguments, request, report);
     if (request.incomplete != nullptr) {
-        writeLine(out, "Exit Message: ", request.incomplete->text, " needs ", request.incomplete->valueUsage, ".");
+        report.fail(request.incomplete->text, " needs ", request.incomplete->valueUsage);
         return 1;
     }
     if (!request.haveInput) {
-        writeLine(out, "Exit Message: You must have an input file.");
+        report.fail("You must have an input file");
         return 1;
     }
-    TreArchive archive;
-    if (archive.load(request.inputPath) == TreArchive::LoadResult::cannotOpen) {
-        writeLine(out, "Exit Message: Cannot open archive (", request.inputPath, ").");
+    const tre::Result<tre::Archive> archive = openArchive(request.inputPath);
+    if (!archive) {
+        report.failBecause(archive.error().code, "Cannot open archive (", request.inputPath, ")");
         return 1;
     }
-    return out.good() && runActions(request, archive, out, console) ? 0 : 1;
+    if (report.good()) {
+        runActions(request, *archive, report, console);
+    }
+    return report.failed() || !report.good() ? 1 : 0;
 }

@@ -6,9 +6,11 @@ void ProgressLine::update(std::int64_t entries, std::int64_t bytes)
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (shownLength_ > 0 && now - lastDrawn_ < redrawInterval) {
+    // the throttle holds whatever was printed in between, an erase included
+    if (drawn_ && now - lastDrawn_ < redrawInterval) {
         return;
     }
+    drawn_ = true;
     lastDrawn_ = now;
     const std::string text = "Extracting: " + std::to_string(entries) + " entries, " + std::to_string(bytes) + " bytes";
     // blanks over what a longer line left behind; plain \r works on every console

@@ -24,5 +24,6 @@ private:
 
     std::ostream* terminal_;
     std::chrono::steady_clock::time_point lastDrawn_{};
+    bool drawn_ = false;
     std::size_t shownLength_ = 0;
 };

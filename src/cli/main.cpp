@@ -4,8 +4,6 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
-#include "cli/Output.h"
-#include "support/Arguments.h"
 #include "support/Console.h"
 
 namespace {
@@ -34,7 +32,7 @@ int main(int argc, char* argv[])
     } catch (const std::bad_alloc&) {
         // every buffer is bounded by a small constant, so only a machine
         // that cannot spare the tool a few megabytes gets here
-        writeLine(std::cout, "Exit Message: Out of memory.");
+        std::cout << "Exit Message: Out of memory.\n" << std::flush;
     }
     // a listing lost to a full disk or a closed pipe must not end in success
     if (!std::cout.flush()) {

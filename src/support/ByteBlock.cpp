@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace tre {
+
 ByteBlock::ByteBlock(std::size_t size) : data_(static_cast<char*>(allocateBlock(size))), size_(size) {}
 
 ByteBlock::ByteBlock(ByteBlock&& other) noexcept
@@ -17,3 +19,5 @@ ByteBlock& ByteBlock::operator=(ByteBlock&& other) noexcept
 }
 
 ByteBlock::~ByteBlock() { releaseBlock(data_); }
+
+} // namespace tre

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <span>
 
+namespace tre {
+
 // An owned block of bytes, left uninitialised: nothing fills it before it is
 // read into.
 class ByteBlock {
@@ -24,8 +26,11 @@ private:
     std::size_t size_ = 0;
 };
 
-// Platform bodies (one per platform): throw std::bad_alloc on failure.
+// Platform bodies (MemoryPosix.cpp, MemoryWindows.cpp): throw std::bad_alloc
+// on failure.
 // Page-aligned: the kernel copies into and out of a block that is not
 // (malloc's usual 16 bytes past a page) at a fraction of the speed.
 void* allocateBlock(std::size_t size);
 void releaseBlock(void* block) noexcept;
+
+} // namespace tre

@@ -1,6 +1,25 @@
 #pragma once
 
-// The platform's console, behind one seam (bodies in the platform files).
+// What the programs (not the library) need of the system they run in: their
+// arguments and the paths these name, their standard streams, and the one
+// file the command line may create. Bodies: ConsolePosix.cpp and
+// ConsoleWindows.cpp.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The process arguments as UTF-8 text, argument 0 included. On platforms
+// whose argument vector is in a legacy code page, the arguments are taken
+// from the system's own Unicode copy, so that any path can be named.
+std::vector<std::string> commandLineArguments(int argc, char* argv[]);
+
+// The path that an argument names: its bytes as they are on POSIX, UTF-8
+// on Windows.
+std::filesystem::path toNativePath(const char* argument);
+
+// How text files end their lines on this platform.
+extern const char* const textFileLineEnd;
 
 // Whether standard output, or standard error, is a terminal (a console window).
 bool standardOutputIsTerminal();
@@ -8,6 +27,14 @@ bool standardErrorIsTerminal();
 
 // Where the process was started with standard input, output or error
 // closed, puts a placeholder there that fails every write: otherwise the
-// next file the tool opens would take the place of standard output, and the
+// next file opened would take the place of standard output, and the
 // listing would be written into it.
 void guardStandardStreams();
+
+// Standard output passes bytes as they are, without turning line feeds
+// into the platform's line ends.
+void useBinaryStandardOutput();
+
+// Creates an empty file at `path` where nothing exists, never touching
+// anything that does (a FIFO included); true when it created one.
+bool createFileIfMissing(const std::filesystem::path& path);

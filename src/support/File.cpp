@@ -1,8 +1,11 @@
-// The platform-independent part of File; the rest is in the platform bodies.
+// The platform-independent part of File; the rest is in FilePosix.cpp and
+// FileWindows.cpp.
 #include "support/File.h"
 
 #include <algorithm>
 #include <utility>
+
+namespace tre {
 
 File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, closedHandle)) {}
 
@@ -17,31 +20,59 @@ File& File::operator=(File&& other) noexcept
 
 File::~File() { close(); }
 
-std::int64_t File::readAt(std::int64_t offset, char* buffer, std::int64_t length) const
+IoResult File::readAt(std::int64_t offset, char* buffer, std::int64_t length) const
 {
     if (offset < 0) {
-        return 0;
+        return {};
     }
-    std::int64_t done = 0;
-    while (done < length) {
-        const std::int64_t got = readOnce(offset + done, buffer + done, std::min(length - done, maxChunk));
-        if (got <= 0) {
-            break;
-        }
-        done += got;
-    }
-    return done;
+    return readFully([this](std::int64_t at, char* into,
+                            std::int64_t wanted) { return readOnce(at, into, std::min(wanted, maxChunk)); },
+                     offset, buffer, length);
 }
 
-bool File::writeAll(const char* data, std::int64_t length)
+std::error_code File::writeAll(const char* data, std::int64_t length)
 {
     std::int64_t done = 0;
     while (done < length) {
-        const std::int64_t put = writeOnce(data + done, std::min(length - done, maxChunk));
-        if (put <= 0) {
-            return false;
+        const IoResult put = writeOnce(data + done, std::min(length - done, maxChunk));
+        if (put.error) {
+            return put.error;
         }
-        done += put;
+        if (put.bytes <= 0) {
+            return std::make_error_code(std::errc::io_error);
+        }
+        done += put.bytes;
     }
-    return true;
+    return {};
 }
+
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
+    : file_(std::move(other.file_)), temporaryPath_(std::exchange(other.temporaryPath_, {})),
+      targetPath_(std::move(other.targetPath_))
+{
+}
+
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept
+{
+    if (this != &other) {
+        discard();
+        file_ = std::move(other.file_);
+        temporaryPath_ = std::exchange(other.temporaryPath_, {});
+        targetPath_ = std::move(other.targetPath_);
+    }
+    return *this;
+}
+
+ReplacementFile::~ReplacementFile() { discard(); }
+
+void ReplacementFile::discard()
+{
+    if (!temporaryPath_.empty()) {
+        file_.close();
+        std::error_code ignored;
+        std::filesystem::remove(temporaryPath_, ignored);
+        temporaryPath_.clear();
+    }
+}
+
+} // namespace tre

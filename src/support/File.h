@@ -3,20 +3,68 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 
-#include "support/String.h"
+// Files as the library needs them, behind one class whose platform bodies
+// are FilePosix.cpp and FileWindows.cpp; the rest of the code stays portable.
 
-// Which file an open file or a path is, whatever names lead to it: device
-// and file number (volume and file index on Windows).
+namespace tre {
+
+// Which file an open file is, whatever names lead to it: device and file
+// number (volume and file index on Windows).
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t index = 0;
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-// An open file with the few operations the tool needs, closed when the handle
-// goes out of scope. Everything platform-specific about files lives behind
-// this class (one body per platform), so the rest of the code stays portable.
+struct FileStatus {
+    bool regular = false;
+    bool folder = false;
+    std::int64_t size = 0;
+    // nanoseconds since the epoch (since 1601 on Windows)
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+    FileIdentity identity;
+
+    // Whether nobody wrote to the file, or renamed or linked it, in between.
+    [[nodiscard]] bool sameStamp(const FileStatus& other) const
+    {
+        return size == other.size && modified == other.modified && changed == other.changed;
+    }
+};
+
+struct IoResult {
+    std::int64_t bytes = 0;
+    std::error_code error;
+};
+
+// The operating system's reason for the call that just failed: errno, or
+// GetLastError() on Windows.
+std::error_code lastSystemError();
+// Whether a reason says that the disk is full or a quota exceeded.
+bool isOutOfSpace(const std::error_code& code);
+
+// Reads `length` bytes from `offset` on in as many calls of
+// `readOnce(offset, buffer, length) -> IoResult` as it takes: until done,
+// the end of the file (a call that reads nothing) or an error, which ends
+// the read at once and is returned with the bytes read before it.
+template <typename ReadOnce>
+IoResult readFully(ReadOnce&& readOnce, std::int64_t offset, char* buffer, std::int64_t length)
+{
+    IoResult total;
+    while (total.bytes < length) {
+        const IoResult got = readOnce(offset + total.bytes, buffer + total.bytes, length - total.bytes);
+        if (got.error || got.bytes <= 0) {
+            total.error = got.error;
+            break;
+        }
+        total.bytes += got.bytes;
+    }
+    return total;
+}
+
+// An open file, closed when the handle goes out of scope.
 class File {
 public:
     File() = default;
@@ -26,76 +74,66 @@ public:
     File& operator=(File&& other) noexcept;
     ~File();
 
-    // Opens for reading only, so read-only files open too, and never waits:
-    // a FIFO with no writer opens at once (isRegular() then says what it is).
-    // Where no file exists, an empty one (readable and writable) is created
-    // first. Other readers and writers are never locked out.
-    static File openForReadingCreating(const String& path);
-    // Opens for binary writing, creating the file or truncating it.
-    static File createForWriting(const String& path);
+    // An existing file, for reading only (so read-only files open too),
+    // without ever waiting: a FIFO with no writer opens at once, and
+    // status() then says what it is. Others are never locked out.
+    static File openForReading(const std::filesystem::path& path, std::error_code& error);
+    // For writing, created where missing but never emptied: the caller looks
+    // at what it opened before it truncates.
+    static File openForWriting(const std::filesystem::path& path, std::error_code& error);
 
     [[nodiscard]] bool isOpen() const { return handle_ != closedHandle; }
-    // Whether the open file is a regular file (not a pipe, socket or device).
-    [[nodiscard]] bool isRegular() const;
-    // Size in bytes of a regular file; 0 for anything else (a pipe or a
-    // device has no size to bound allocations by).
-    [[nodiscard]] std::int64_t size() const;
-    // Whether the path names this very file (through links, or as another
-    // hard link of it).
-    [[nodiscard]] bool isSameFileAs(const String& path) const;
-    [[nodiscard]] std::optional<FileIdentity> identity() const;
-    // Reads up to `length` bytes from `offset` on, until done, end of file or
-    // an error; returns the number of bytes read.
-    std::int64_t readAt(std::int64_t offset, char* buffer, std::int64_t length) const;
-    // Writes all `length` bytes; false when any of them could not be written.
-    bool writeAll(const char* data, std::int64_t length);
-    // Whether a write failed because the disk is full or a quota exceeded.
-    [[nodiscard]] bool isOutOfSpace() const { return outOfSpace_; }
-    // Closes now, reporting whether the close succeeded (a delayed write
-    // error can surface here).
-    bool close();
+    std::error_code status(FileStatus& status) const;
+    // Reads up to `length` bytes at `offset`; fewer only at the end of the
+    // file or on an error.
+    IoResult readAt(std::int64_t offset, char* buffer, std::int64_t length) const;
+    std::error_code writeAll(const char* data, std::int64_t length);
+    // Empties the file.
+    std::error_code truncate();
+    // Closes now: a delayed write error can surface here.
+    std::error_code close();
 
 private:
     friend class ReplacementFile;
     friend class OutputTree;
     static constexpr std::intptr_t closedHandle = -1;
-    // One platform call each, for at most maxChunk bytes: the number of
-    // bytes moved, 0 at the end of the file, negative on an error.
+    // One platform call each, for at most maxChunk bytes.
     static constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
-    std::int64_t readOnce(std::int64_t offset, char* buffer, std::int64_t length) const;
-    std::int64_t writeOnce(const char* data, std::int64_t length);
+    IoResult readOnce(std::int64_t offset, char* buffer, std::int64_t length) const;
+    IoResult writeOnce(const char* data, std::int64_t length);
 
     explicit File(std::intptr_t handle) : handle_(handle) {}
 
     std::intptr_t handle_ = closedHandle;
-    bool outOfSpace_ = false;
 };
 
 // A new file that takes the place of an existing one only once it is
-// complete: it is written beside the file that `path` names (after following
-// links, so a link stays a link and its target gets the new contents) and
-// moved over it by commit(). Whoever holds the old file open goes on reading
-// the old bytes. Dropped without commit(), it is removed. Only a regular
-// file is replaced: for anything else the file never opens.
+// complete: it is written beside the file that `path` leads to (after
+// following links, so a link stays a link and its target gets the new
+// contents) and moved over it by commit(). Whoever holds the old file open
+// goes on reading the old bytes. Dropped without commit(), it is removed.
+// Only a regular file is ever replaced.
 class ReplacementFile {
 public:
-    explicit ReplacementFile(const String& path);
+    ReplacementFile() = default;
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
+    ReplacementFile(ReplacementFile&& other) noexcept;
+    ReplacementFile& operator=(ReplacementFile&& other) noexcept;
     ~ReplacementFile();
 
+    static ReplacementFile create(const std::filesystem::path& path, std::error_code& error);
+
     [[nodiscard]] File& file() { return file_; }
-    // Closes the file and moves it over the target; false when either fails.
-    bool commit();
+    // Closes the file and moves it over the target.
+    std::error_code commit();
 
 private:
+    void discard();
+
     File file_;
-    String temporaryPath_;
-    String targetPath_;
+    std::filesystem::path temporaryPath_;
+    std::filesystem::path targetPath_;
 };
 
-// The path as the platform's file functions want it (UTF-8 bytes in, native out).
-std::filesystem::path toNativePath(const String& path);
-
-// How text files end their lines on this platform.
-extern const char* const textFileLineEnd;
+} // namespace tre

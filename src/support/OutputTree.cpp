@@ -1,5 +1,8 @@
-// The platform-independent part of OutputTree; the rest is in the platform bodies.
+// The platform-independent part of OutputTree; the rest is in
+// OutputTreePosix.cpp and OutputTreeWindows.cpp.
 #include "support/OutputTree.h"
+
+namespace tre {
 
 OutputTree::~OutputTree()
 {
@@ -24,18 +27,20 @@ std::size_t OutputTree::keepSharedFolders(std::span<const std::string_view> fold
     return shared;
 }
 
-OutputTree::Result OutputTree::createFile(std::span<const std::string_view> components, File& file,
-                                          const std::optional<FileIdentity>& keep)
+OutputTree::Created OutputTree::createFile(std::span<const std::string_view> components, File& file,
+                                           const std::optional<FileIdentity>& keep)
 {
     if (root_ == -1 || components.empty()) {
-        return Result::failed;
+        return {Result::failed, Step::createFile, std::make_error_code(std::errc::invalid_argument)};
     }
     const std::span<const std::string_view> folders = components.first(components.size() - 1);
     for (std::size_t i = keepSharedFolders(folders); i < folders.size(); ++i) {
-        const Result opened = openFolder(folders[i]);
-        if (opened != Result::created) {
+        const Created opened = openFolder(folders[i]);
+        if (opened.result != Result::created) {
             return opened;
         }
     }
     return createLeaf(components.back(), file, keep);
 }
+
+} // namespace tre

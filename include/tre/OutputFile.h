@@ -1,0 +1,51 @@
+#pragma once
+
+// Files written beside an archive that is being read, never destroying it.
+
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <system_error>
+
+#include "tre/Error.h"
+
+namespace tre {
+
+class Archive;
+namespace detail {
+struct OutputState;
+}
+
+// A file created, or emptied, to be written from the start. Where its path
+// leads to the very file that `keep` holds open (by any spelling or link,
+// or as another hard link of it), that file is left alone: a new file is
+// written beside it and moved over the name given once commit() is called,
+// so `keep` goes on reading what it opened. Through a symbolic link the
+// link's target gets the new contents and the link stays a link. This is
+// decided from the file opened, not from the path, so a link swapped in
+// meanwhile changes nothing. Only a regular file is ever replaced.
+class OutputFile {
+public:
+    // Errors (Step::createFile): the system's reason.
+    static Result<OutputFile> create(const std::filesystem::path& path, const Archive* keep = nullptr);
+
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    // Without commit(): a file written in place is closed as it stands; a
+    // new file meant to replace another is removed.
+    ~OutputFile();
+
+    // Appends every byte, or says why not.
+    std::error_code write(std::span<const char> bytes);
+    // Closes the file and, where it replaces another, moves it into place.
+    // The reason when that fails (a delayed write error can surface here).
+    std::error_code commit();
+
+private:
+    explicit OutputFile(std::unique_ptr<detail::OutputState> state);
+    std::unique_ptr<detail::OutputState> state_;
+};
+
+} // namespace tre

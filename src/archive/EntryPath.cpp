@@ -1,0 +1,131 @@
+#include "tre/EntryPath.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+namespace tre {
+
+namespace {
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool startsWithDrive(std::string_view name) { return name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == ':'; }
+
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool equalsIgnoringCase(std::string_view text, std::string_view upperCase)
+{
+    return text.size() == upperCase.size() &&
+           std::equal(text.begin(), text.end(), upperCase.begin(), [](char a, char b) { return upper(a) == b; });
+}
+
+// CON, COM1, LPT9.txt, nul.tar.gz: Windows opens the device, not a file.
+bool isReservedDeviceName(std::string_view component)
+{
+    std::string_view base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') {
+        base.remove_suffix(1);
+    }
+    static constexpr std::array<std::string_view, 6> plain{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    if (std::any_of(plain.begin(), plain.end(),
+                    [&](std::string_view name) { return equalsIgnoringCase(base, name); })) {
+        return true;
+    }
+    return base.size() == 4 &&
+           (equalsIgnoringCase(base.substr(0, 3), "COM") || equalsIgnoringCase(base.substr(0, 3), "LPT")) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+bool isForbiddenOnWindows(char c)
+{
+    constexpr std::string_view forbidden = ":<>\"|?*";
+    return static_cast<unsigned char>(c) < 0x20U || forbidden.find(c) != std::string_view::npos;
+}
+
+bool isSafeOnWindows(std::string_view component)
+{
+    return std::none_of(component.begin(), component.end(), isForbiddenOnWindows) && component.back() != '.' &&
+           component.back() != ' ' && !isReservedDeviceName(component);
+}
+
+bool isValidUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8SequenceLength(text.substr(i));
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+} // namespace
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t utf8SequenceLength(std::string_view text)
+{
+    if (text.empty()) {
+        return 0;
+    }
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = 1;
+    std::uint32_t low = 0;
+    std::uint32_t code = lead;
+    if (lead >= 0xF0U && lead <= 0xF4U) {
+        length = 4, low = 0x10000, code = lead & 0x07U;
+    } else if (lead >= 0xE0U && lead < 0xF0U) {
+        length = 3, low = 0x800, code = lead & 0x0FU;
+    } else if (lead >= 0xC2U && lead < 0xE0U) {
+        length = 2, low = 0x80, code = lead & 0x1FU;
+    } else if (lead >= 0x80U) {
+        return 0;
+    }
+    if (length > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[k]);
+        if ((next & 0xC0U) != 0x80U) {
+            return 0;
+        }
+        code = (code << 6U) | (next & 0x3FU);
+    }
+    if (code < low || code > 0x10FFFFU || (code >= 0xD800U && code <= 0xDFFFU)) {
+        return 0;
+    }
+    return length;
+}
+
+std::optional<std::vector<std::string_view>> entryPathComponents(std::string_view name, PathRules rules)
+{
+    if (name.empty() || isSeparator(name.front()) || startsWithDrive(name)) {
+        return std::nullopt;
+    }
+    if (rules == PathRules::windows && !isValidUtf8(name)) {
+        return std::nullopt;
+    }
+    std::vector<std::string_view> components;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t stop = std::min(name.find_first_of("/\\", start), name.size());
+        const std::string_view component = name.substr(start, stop - start);
+        start = stop + 1;
+        if (component.empty() || component == ".") {
+            continue;
+        }
+        if (component == ".." || (rules == PathRules::windows && !isSafeOnWindows(component))) {
+            return std::nullopt;
+        }
+        components.push_back(component);
+    }
+    if (components.empty()) {
+        return std::nullopt;
+    }
+    return components;
+}
+
+} // namespace tre

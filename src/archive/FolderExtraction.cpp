@@ -1,0 +1,113 @@
+#include "tre/FolderExtraction.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "archive/Source.h"
+#include "support/ByteBlock.h"
+#include "support/OutputTree.h"
+#include "tre/EntryPath.h"
+
+namespace tre {
+
+namespace detail {
+
+struct ExtractionState {
+    const Archive* archive = nullptr;
+    std::optional<FileIdentity> archiveIdentity;
+    OutputTree tree;
+    // one copy buffer serves every entry, grown as larger ones come
+    ByteBlock buffer;
+    bool outOfSpace = false;
+
+    std::span<char> bufferFor(std::int32_t size)
+    {
+        constexpr std::size_t largest = std::size_t{1} << 20;
+        const auto needed = std::min(static_cast<std::size_t>(std::max(size, 0)), largest);
+        if (buffer.size() < needed) {
+            buffer = ByteBlock(needed);
+        }
+        return buffer.span();
+    }
+
+    void fail(ExtractedEntry& result, Step step, std::error_code code)
+    {
+        result.outcome = Outcome::failed;
+        result.error = {step, code};
+        outOfSpace = outOfSpace || isOutOfSpace(code);
+    }
+};
+
+} // namespace detail
+
+FolderExtraction::FolderExtraction(std::unique_ptr<detail::ExtractionState> state) : state_(std::move(state)) {}
+FolderExtraction::FolderExtraction(FolderExtraction&& other) noexcept = default;
+FolderExtraction& FolderExtraction::operator=(FolderExtraction&& other) noexcept = default;
+FolderExtraction::~FolderExtraction() = default;
+
+Result<FolderExtraction> FolderExtraction::open(const Archive& archive, const std::filesystem::path& folder)
+{
+    auto state = std::make_unique<detail::ExtractionState>();
+    if (const std::error_code error = state->tree.open(folder)) {
+        return Error{Step::createFolder, error};
+    }
+    state->archive = &archive;
+    state->archiveIdentity = detail::ArchiveAccess::source(archive).identity();
+    return FolderExtraction(std::move(state));
+}
+
+bool FolderExtraction::outOfSpace() const { return state_->outOfSpace; }
+
+ExtractedEntry FolderExtraction::extract(const Entry& entry, const std::function<void(const ExtractedEntry&)>& created)
+{
+    detail::ExtractionState& state = *state_;
+    ExtractedEntry result;
+    if (state.outOfSpace) {
+        return result;
+    }
+    std::optional<std::vector<std::string_view>> components = entryPathComponents(entry.name(), platformPathRules);
+    if (!components) {
+        result.outcome = Outcome::unsafeName;
+        return result;
+    }
+    result.path = std::move(*components);
+    File file;
+    const OutputTree::Created made = state.tree.createFile(result.path, file, state.archiveIdentity);
+    switch (made.result) {
+    case OutputTree::Result::throughLink:
+        result.outcome = Outcome::throughLink;
+        return result;
+    case OutputTree::Result::kept:
+        result.outcome = Outcome::wouldOverwriteArchive;
+        return result;
+    case OutputTree::Result::failed:
+        state.fail(result, made.step, made.error);
+        break;
+    case OutputTree::Result::created:
+        result.outcome = Outcome::written;
+        break;
+    }
+    if (created) {
+        created(result);
+    }
+    if (result.outcome != Outcome::written) {
+        return result;
+    }
+    result.copy = state.archive->copy(
+        entry,
+        [&](std::span<const char> bytes) {
+            return file.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        },
+        state.bufferFor(entry.size));
+    const std::error_code closed = file.close();
+    if (result.copy.writeError) {
+        state.fail(result, Step::writeFile, result.copy.writeError);
+    } else if (closed) {
+        // a delayed write error (a quota, a network file system) surfaces here
+        result.copy.writeError = closed;
+        state.fail(result, Step::closeFile, closed);
+    }
+    return result;
+}
+
+} // namespace tre

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "cli/Report.h"
+#include "cli/String.h"
+#include "tre/Archive.h"
+
+// -o: copies entry `entryNumber` into the file at `outputPath`, created or
+// replaced, after its two report lines. An entry number out of range is
+// reported, but is no failure.
+void copyEntry(Report& report, const tre::Archive& archive, std::int32_t entryNumber, const String& outputPath);
+
+// The two report lines of an entry about to be copied to `path` (shown as
+// given): they stand before any data is read.
+void reportCopy(Report& report, const tre::Entry& entry, std::string_view path);
+
+// The "Exit Message" line for a copy that did not deliver the entry whole
+// (the output could not be written, the size is invalid, the archive ran
+// out or could not be read); none when it did. True when it was whole.
+bool reportCopyResult(Report& report, const tre::Entry& entry, const tre::CopyResult& copy, std::string_view path);

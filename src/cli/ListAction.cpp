@@ -1,0 +1,147 @@
+#include "cli/ListAction.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "support/Console.h"
+#include "tre/OutputFile.h"
+
+namespace {
+
+constexpr std::size_t numberSize = 16;
+constexpr std::string_view bytesAtOffset = " bytes at offset ";
+// The longest listing line: "N: name (S bytes at offset O)", a whole name field.
+constexpr std::size_t maxLineSize =
+    numberSize + 2 + tre::Entry::nameFieldSize + 2 + numberSize + bytesAtOffset.size() + numberSize + 1;
+
+char* appendNumber(char* at, std::int32_t number) { return std::to_chars(at, at + numberSize, number).ptr; }
+
+// Writes the listing line of an entry, without a line end, at `at`, which
+// has room for maxLineSize bytes; returns where the line ends.
+char* formatLine(char* at, const tre::Entry& entry, std::string_view name, const ListingStyle& style)
+{
+    at = appendNumber(at, entry.number);
+    *at++ = ':';
+    *at++ = ' ';
+    at = std::copy(name.begin(), name.end(), at);
+    if (style.verbose) {
+        *at++ = ' ';
+        *at++ = '(';
+        at = appendNumber(at, entry.size);
+        at = std::copy(bytesAtOffset.begin(), bytesAtOffset.end(), at);
+        at = appendNumber(at, entry.offset);
+        *at++ = ')';
+    }
+    return at;
+}
+
+// The list file's text goes through one page-aligned buffer, written out
+// whenever it fills: a few large writes instead of one per line. The first
+// failure is kept, and nothing more is written after it.
+class BufferedWriter {
+public:
+    // `expectedSize` bounds the buffer, so a short listing takes no megabyte
+    BufferedWriter(tre::OutputFile& file, std::size_t expectedSize)
+        : file_(file), size_(std::min(expectedSize, maxBufferSize)),
+          buffer_(static_cast<char*>(::operator new(size_, pageAlignment)))
+    {
+    }
+
+    // Room for `size` more bytes; commit() says how many were used.
+    char* space(std::size_t size)
+    {
+        if (size > size_ - used_) {
+            flush();
+        }
+        return buffer_.get() + used_;
+    }
+
+    void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
+
+    std::error_code finish()
+    {
+        flush();
+        return error_;
+    }
+
+private:
+    static constexpr std::size_t maxBufferSize = std::size_t{1} << 20;
+    static constexpr std::align_val_t pageAlignment{4096};
+
+    struct Release {
+        void operator()(char* block) const noexcept { ::operator delete(block, pageAlignment); }
+    };
+
+    void flush()
+    {
+        if (!error_) {
+            error_ = file_.write({buffer_.get(), used_});
+        }
+        used_ = 0;
+    }
+
+    tre::OutputFile& file_;
+    std::size_t size_;
+    std::unique_ptr<char, Release> buffer_;
+    std::size_t used_ = 0;
+    std::error_code error_;
+};
+
+} // namespace
+
+void reportShortDirectory(Report& report, const tre::Archive& archive, const tre::EntryWalk& walk)
+{
+    if (walk.error()) {
+        report.fail("Read only ", walk.recordsRead(), " of ", archive.entryCount(), " directory records");
+    }
+}
+
+void listToConsole(Report& report, const tre::Archive& archive, const Selection& selection, const ListingStyle& style)
+{
+    std::array<char, maxLineSize> line{};
+    tre::EntryWalk walk = archive.entries();
+    for (const tre::Entry& entry : walk) {
+        if (selection.includes(entry)) {
+            const char* end = formatLine(line.data(), entry, report.shown(entry.name()), style);
+            report.say(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
+            if (!report.good()) {
+                return; // a listing cut short by standard output itself is the driver's to report
+            }
+        }
+    }
+    reportShortDirectory(report, archive, walk);
+}
+
+void listToFile(Report& report, const tre::Archive& archive, const String& listPath, const Selection& selection,
+                const ListingStyle& style)
+{
+    tre::Result<tre::OutputFile> output = tre::OutputFile::create(toNativePath(listPath.c_str()), &archive);
+    if (!output) {
+        report.failBecause(output.error().code, "Cannot write list file (", listPath, ")");
+        return;
+    }
+    const std::string_view lineEnd = textFileLineEnd;
+    BufferedWriter writer(*output,
+                          (static_cast<std::size_t>(archive.entryCount()) + 1) * (maxLineSize + lineEnd.size()));
+    tre::EntryWalk walk = archive.entries();
+    for (const tre::Entry& entry : walk) {
+        if (selection.includes(entry)) {
+            char* end = formatLine(writer.space(maxLineSize + lineEnd.size()), entry, entry.name(), style);
+            writer.commit(std::copy(lineEnd.begin(), lineEnd.end(), end));
+        }
+    }
+    std::error_code error = writer.finish();
+    // a file that could not be written whole never replaces another
+    if (!error) {
+        error = output->commit();
+    }
+    if (error) {
+        report.failBecause(error, "Cannot write list file (", listPath, ")");
+        return;
+    }
+    reportShortDirectory(report, archive, walk);
+}

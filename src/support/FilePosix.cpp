@@ -1,0 +1,156 @@
+// The POSIX body of File and ReplacementFile.
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "support/File.h"
+
+namespace tre {
+
+namespace {
+
+int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
+
+int openRetrying(const char* path, int flags)
+{
+    int fd = -1;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+std::int64_t nanoseconds(const struct timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+FileStatus statusOf(const struct stat& status)
+{
+    return {.regular = S_ISREG(status.st_mode),
+            .folder = S_ISDIR(status.st_mode),
+            .size = status.st_size,
+            .modified = nanoseconds(status.st_mtim),
+            .changed = nanoseconds(status.st_ctim),
+            .identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)}};
+}
+
+} // namespace
+
+std::error_code lastSystemError() { return {errno, std::system_category()}; }
+
+bool isOutOfSpace(const std::error_code& code)
+{
+    return code == std::errc::no_space_on_device ||
+           (code.category() == std::system_category() && code.value() == EDQUOT);
+}
+
+// O_NONBLOCK: opening a FIFO must not wait for a writer to turn up
+File File::openForReading(const std::filesystem::path& path, std::error_code& error)
+{
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_NONBLOCK);
+    error = fd < 0 ? lastSystemError() : std::error_code();
+    return File(fd);
+}
+
+File File::openForWriting(const std::filesystem::path& path, std::error_code& error)
+{
+    const int fd = openRetrying(path.c_str(), O_WRONLY | O_CREAT);
+    error = fd < 0 ? lastSystemError() : std::error_code();
+    return File(fd);
+}
+
+std::error_code File::status(FileStatus& status) const
+{
+    struct stat found {};
+    if (::fstat(descriptor(handle_), &found) != 0) {
+        return lastSystemError();
+    }
+    status = statusOf(found);
+    return {};
+}
+
+IoResult File::readOnce(std::int64_t offset, char* buffer, std::int64_t length) const
+{
+    ssize_t got = 0;
+    do {
+        got = ::pread(descriptor(handle_), buffer, static_cast<std::size_t>(length), static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    return got < 0 ? IoResult{0, lastSystemError()} : IoResult{got, {}};
+}
+
+// NOLINTNEXTLINE(readability-make-member-function-const): writing changes the file
+IoResult File::writeOnce(const char* data, std::int64_t length)
+{
+    ssize_t put = 0;
+    do {
+        put = ::write(descriptor(handle_), data, static_cast<std::size_t>(length));
+    } while (put < 0 && errno == EINTR);
+    return put < 0 ? IoResult{0, lastSystemError()} : IoResult{put, {}};
+}
+
+// NOLINTNEXTLINE(readability-make-member-function-const): truncating changes the file
+std::error_code File::truncate()
+{
+    return ::ftruncate(descriptor(handle_), 0) == 0 ? std::error_code() : lastSystemError();
+}
+
+std::error_code File::close()
+{
+    if (!isOpen()) {
+        return {};
+    }
+    // POSIX leaves the descriptor closed even when close fails, so never retry
+    return ::close(descriptor(std::exchange(handle_, closedHandle))) == 0 ? std::error_code() : lastSystemError();
+}
+
+ReplacementFile ReplacementFile::create(const std::filesystem::path& path, std::error_code& error)
+{
+    ReplacementFile replacement;
+    // follow links to the file itself; a path that names no file is used as given
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    replacement.targetPath_ = resolved != nullptr ? std::filesystem::path(resolved) : path;
+    std::free(resolved); // NOLINT(cppcoreguidelines-no-malloc): realpath's result
+    // only a regular file is ever replaced, never a device or a folder
+    struct stat status {};
+    const bool exists = ::stat(replacement.targetPath_.c_str(), &status) == 0;
+    if (exists && !S_ISREG(status.st_mode)) {
+        error = std::make_error_code(S_ISDIR(status.st_mode) ? std::errc::is_a_directory : std::errc::invalid_argument);
+        return replacement;
+    }
+    std::string temporary = replacement.targetPath_.string() + ".tretool-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = lastSystemError();
+        return replacement;
+    }
+    if (exists) {
+        // the new file keeps the permissions of the one it replaces
+        ::fchmod(fd, status.st_mode & 07777U);
+    }
+    replacement.temporaryPath_ = temporary;
+    replacement.file_ = File(fd);
+    error = {};
+    return replacement;
+}
+
+std::error_code ReplacementFile::commit()
+{
+    if (!file_.isOpen()) {
+        return std::make_error_code(std::errc::bad_file_descriptor);
+    }
+    if (const std::error_code closed = file_.close()) {
+        return closed;
+    }
+    if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+        return lastSystemError();
+    }
+    temporaryPath_.clear();
+    return {};
+}
+
+} // namespace tre

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include "ArchiveWriter.h"
+#include "TestSupport.h"
+#include "support/File.h"
+#include "tre/Archive.h"
+#include "tre/OutputFile.h"
+
+namespace {
+
+void writeAndCommit(const std::filesystem::path& path, const tre::Archive* keep, std::string_view text)
+{
+    tre::Result<tre::OutputFile> output = tre::OutputFile::create(path, keep);
+    ASSERT_TRUE(output) << output.error().message();
+    EXPECT_FALSE(output->write(text));
+    EXPECT_FALSE(output->commit());
+}
+
+} // namespace
+
+// Every name that leads to the kept archive gets a new file; the archive
+// still reads what it opened, and no stray file is left beside it.
+TEST(OutputFile, NamesOfTheKeptArchiveGetANewFile)
+{
+    const TempDir dir;
+    const std::filesystem::path archivePath = dir.path() / "a.tre";
+    const std::string original = ArchiveWriter().add("e", "entry").bytes();
+    writeFile(archivePath, original);
+    std::error_code noLinks;
+    std::filesystem::create_symlink(archivePath, dir.path() / "link.tre", noLinks);
+    std::filesystem::create_hard_link(archivePath, dir.path() / "hard.tre");
+
+    {
+        const tre::Archive archive = std::move(tre::Archive::open(archivePath).value());
+        writeAndCommit(dir.path() / "hard.tre", &archive, "to the hard link");
+        EXPECT_EQ(readFile(dir.path() / "hard.tre"), "to the hard link");
+        EXPECT_EQ(readFile(archivePath), original); // the archive's own name keeps it
+        if (!noLinks) {
+            writeAndCommit(dir.path() / "link.tre", &archive, "through the link");
+            EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.tre"));
+            EXPECT_EQ(readFile(archivePath), "through the link");
+        }
+        writeAndCommit(dir.path() / "." / "a.tre", &archive, "by another spelling");
+        EXPECT_EQ(readFile(archivePath), "by another spelling");
+        EXPECT_EQ(archive.entry(0).value().name(), "e");
+    }
+    // (Windows removes a replaced file that was open only once it is closed)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), noLinks ? 2 : 3);
+}
+
+TEST(OutputFile, OtherFilesAreEmptiedAndDroppedReplacementsRemoved)
+{
+    const TempDir dir;
+    const std::filesystem::path archivePath = dir.path() / "a.tre";
+    writeFile(archivePath, ArchiveWriter().add("e", "entry").bytes());
+    const tre::Archive archive = std::move(tre::Archive::open(archivePath).value());
+    writeFile(dir.path() / "other", "a longer text than the new one");
+    writeAndCommit(dir.path() / "other", &archive, "short");
+    EXPECT_EQ(readFile(dir.path() / "other"), "short");
+    {
+        tre::Result<tre::OutputFile> dropped = tre::OutputFile::create(archivePath, &archive);
+        ASSERT_TRUE(dropped);
+        EXPECT_FALSE(dropped->write(std::string_view("never committed")));
+    }
+    EXPECT_EQ(readFile(archivePath), ArchiveWriter().add("e", "entry").bytes());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_EQ(tre::OutputFile::create(dir.path(), &archive).error().code, std::errc::is_a_directory);
+}
+
+// Only a regular file is ever replaced: a fault elsewhere must not turn
+// into a lost /dev/null.
+TEST(OutputFile, ReplacementsNeverReplaceADevice)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "no device path to try";
+#else
+    std::error_code error;
+    tre::ReplacementFile device = tre::ReplacementFile::create("/dev/null", error);
+    EXPECT_TRUE(error);
+    EXPECT_FALSE(device.file().isOpen());
+    EXPECT_TRUE(device.commit());
+#endif
+}
