@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <functional>
 #include <limits>
+#include <sstream>
+#include <utility>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -240,8 +245,11 @@ TEST_F(CommandLineTest, FailedStandardOutputEndsTheRunWithStatusOne)
 // file or the list file they stay as stored.
 TEST_F(CommandLineTest, NamesAreTerminalSafeOnATerminalOnly)
 {
-    const std::string name = "a\x1b[2J\r\n9: fake\x7f\x01\xc3\xa9";
-    const std::string shown = "a?[2J??9: fake??\xc3\xa9";
+    // C0 and C1 controls (raw 0x9B and U+009B are both CSI), DEL and stray
+    // bytes become '?', one per byte or character; valid UTF-8 stays
+    const std::string name = "a\x1b[2J\r\n9: fake\x7f\x01\xc3\xa9\x9b"
+                             "31m\xc2\x9b\xc2\x80\xc2\xa0\xe6\xbc\xa2\xff\xe6\xbc";
+    const std::string shown = "a?[2J??9: fake??\xc3\xa9?31m??\xc2\xa0\xe6\xbc\xa2???";
     ArchiveWriter().add(name, "x").writeTo(archive);
     const std::string list = dir / "list.txt";
     for (const bool terminal : {true, false}) {
@@ -251,5 +259,68 @@ TEST_F(CommandLineTest, NamesAreTerminalSafeOnATerminalOnly)
         EXPECT_EQ(result.output, "0: " + expectedName + "\nOutputting file (" + expectedName + ") to file (" + out +
                                      ").\nFilesize is 1, and file offset is 82.\n");
         EXPECT_EQ(readFile(list), "0: " + name + textLineEnd); // line ends inside names stay as stored
+    }
+}
+
+namespace {
+
+// Runs `hook` the first time a line is flushed: a stand-in for another
+// program that writes to the archive while the tool reads it.
+class HookedOutput : public std::stringbuf {
+public:
+    explicit HookedOutput(std::function<void()> hook) : hook_(std::move(hook)) {}
+
+protected:
+    int sync() override
+    {
+        if (hook_) {
+            std::exchange(hook_, {})();
+        }
+        return 0;
+    }
+
+private:
+    std::function<void()> hook_;
+};
+
+} // namespace
+
+// Bytes read from an archive rewritten in place may mix two versions: the
+// run says so once, after the action that noticed, and the later ones run.
+TEST_F(CommandLineTest, AnArchiveRewrittenInPlaceIsReportedOnce)
+{
+    const std::string bytes = readFile(archive);
+    const std::string folder = dir / "tree";
+    const std::string changed = "Exit Message: The archive changed while it was read.\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string output;
+    };
+    const std::vector<Case> cases{
+        {{"-f", archive, "-l", "-t"},
+         "0: first.txt\n1: second/file.bin\n" + changed + "Tested 2 entries: 0 damaged.\n"},
+        {{"-f", archive, "-x", folder},
+         reportLines("first.txt", folder + pathSeparator + "first.txt", 1, 156) +
+             reportLines("second/file.bin", folder + pathSeparator + "second" + pathSeparator + "file.bin", 2, 157) +
+             "Extracted 2 of 2 entries (3 bytes) to folder (" + folder + ").\n" + changed},
+        // the tool's own replacement of the archive's name is no change
+        {{"-f", archive, "-lf", archive, "-o", "0", archive}, reportLines("first.txt", archive, 1, 156)},
+    };
+    for (const Case& c : cases) {
+        writeFile(archive, bytes);
+        // an old time, so that the rewrite cannot leave it as it was
+        std::filesystem::last_write_time(archive,
+                                         std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        HookedOutput buffer([&] {
+            std::fstream inPlace(archive, std::ios::in | std::ios::out | std::ios::binary);
+            inPlace.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        });
+        std::ostream output(&buffer);
+        std::vector<const char*> argv{"tretool"};
+        for (const std::string& argument : c.arguments) {
+            argv.push_back(argument.c_str());
+        }
+        EXPECT_EQ(runCommandLine(argv, output), c.output.find("Exit") == std::string::npos ? 0 : 1);
+        EXPECT_EQ(buffer.str(), c.output);
     }
 }

@@ -142,6 +142,9 @@ TEST_F(EndToEndTest, HugeClaimsFitInASmallAddressSpace)
 #endif
 
 #if !defined(_WIN32)
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 bool underWrapper() { return std::getenv("TRETOOL_WRAPPER") != nullptr || TRETOOL_SANITIZED; }
@@ -235,6 +238,38 @@ TEST_F(EndToEndTest, FullDiskStopsTheExtraction)
                               ".\n"
                               "Extracted 1 of 3 entries (40960 bytes) to folder (" +
                               folder + ").\n");
+}
+
+// Folders are opened for searching only: a drop box (write and search, no
+// read) takes the files, as the folder given and as a folder below it.
+TEST_F(EndToEndTest, FoldersThatMayBeWrittenButNotReadTakeFiles)
+{
+    std::string asUser;
+    if (::geteuid() == 0) {
+        // root may read any folder: the tool runs as nobody instead
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr ||
+            runShellCommand("setpriv --reuid=nobody --regid=nogroup --clear-groups true 2>/dev/null") != 0) {
+            GTEST_SKIP() << "root cannot run the tool as an unprivileged user here (no nobody, or no setpriv)";
+        }
+        asUser = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+        for (const std::filesystem::path& folder : {dir.path() / "drop", dir.path() / "drop" / "owned"}) {
+            std::filesystem::create_directories(folder);
+            ASSERT_EQ(::chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+    }
+    std::filesystem::create_directories(dir.path() / "drop" / "owned");
+    std::filesystem::permissions(dir.path() / "drop", std::filesystem::perms(0333));
+    std::filesystem::permissions(dir.path() / "drop" / "owned", std::filesystem::perms(0300));
+    ArchiveWriter().add("a.txt", "A").add("sub/b.txt", "B").writeTo(archive);
+    for (const std::string& folder : {dir / "drop", dir / "drop/owned"}) {
+        SCOPED_TRACE(folder);
+        const ProcessResult result = run({"-f", archive, "-x", folder}, asUser);
+        EXPECT_EQ(result.status, 0) << result.out;
+        EXPECT_TRUE(result.out.ends_with("Extracted 2 of 2 entries (2 bytes) to folder (" + folder + ").\n"))
+            << result.out;
+        EXPECT_EQ(readFile(folder + "/sub/b.txt"), "B");
+    }
 }
 
 // Memory does not grow with the directory: a huge sparse archive and a long

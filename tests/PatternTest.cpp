@@ -11,7 +11,7 @@
 TEST(Pattern, MatchesWholeNamesByteByByte)
 {
     struct Case {
-        const char* pattern;
+        std::string pattern;
         std::string name;
         bool matches;
     };
@@ -50,6 +50,25 @@ TEST(Pattern, MatchesWholeNamesByteByByte)
         {"*a*a*a*a*a*a*a*a*a*a*", as64, true},
         {"*?*?*", "ab", true},
         {"*/*/*", "a/b", false},
+        // compiled: runs of `*`, fixed heads and tails, sets closed anywhere
+        {"a***b", "ab", true},
+        {"a*b*", "ab", true},
+        {"*ab", "aab", true},
+        {"?*?", "x", false},
+        {"x*[!a]", "xa", false},
+        {"x*[!a]", "xab", true},
+        {"[[]", "[", true},
+        {"[!", "[!", true},
+        {"[^]", "[^]", true},
+        {"[]-a]", "^", true},  // a range from `]`
+        {"[a-]]", "]", false}, // `-` and `a`, then a literal `]`
+        {"[a-]]", "-]", true},
+        {"[z-a]", "m", false}, // an empty range
+        {std::string(131000, '['), std::string(65, '['), false},
+        {"*" + std::string(131000, '['), std::string(65, '['), false},
+        {std::string(65, '?'), as64 + "a", true},
+        {std::string(66, '?'), as64 + "a", false},
+        {"*" + std::string(40, '[') + "]", std::string(40, '['), true}, // `*`, then a set of `[`
     };
     for (const Case& c : cases) {
         EXPECT_EQ(tre::matchesPattern(c.pattern, c.name), c.matches) << '"' << c.pattern << "\" on \"" << c.name << '"';
