@@ -433,14 +433,14 @@ TEST_F(ArchiveTest, ConstOperationsAreSafeFromSeveralThreads)
     const tre::Archive archive = openBytes(writer.bytes());
     std::array<std::int64_t, 4> sums{};
     std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < sums.size(); ++t) {
-        threads.emplace_back([&, t] {
+    threads.reserve(sums.size());
+    for (std::int64_t& sum : sums) {
+        threads.emplace_back([&archive, &sum] {
             for (const tre::Entry& entry : archive.entries()) {
                 const tre::Entry looked = archive.entry(entry.number).value();
-                sums[t] +=
-                    looked.size == entry.size ? static_cast<std::int64_t>(copied(archive, looked).size()) : -1000000;
+                sum += looked.size == entry.size ? static_cast<std::int64_t>(copied(archive, looked).size()) : -1000000;
             }
-            sums[t] += archive.changedSinceOpened().value() ? 1 : 0;
+            sum += archive.changedSinceOpened().value() ? 1 : 0;
         });
     }
     for (std::thread& thread : threads) {

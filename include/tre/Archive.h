@@ -116,11 +116,11 @@ public:
         using iterator_concept = std::input_iterator_tag;
 
         Iterator() = default;
-        const Entry& operator*() const { return walk_->current_; }
-        const Entry* operator->() const { return &walk_->current_; }
+        const Entry& operator*() const { return entry_; }
+        const Entry* operator->() const { return &entry_; }
         Iterator& operator++()
         {
-            if (!walk_->next(walk_->current_)) {
+            if (walk_ != nullptr && !walk_->next(entry_)) {
                 walk_ = nullptr;
             }
             return *this;
@@ -132,6 +132,7 @@ public:
         friend class EntryWalk;
         explicit Iterator(EntryWalk* walk) : walk_(walk) {}
         EntryWalk* walk_ = nullptr;
+        Entry entry_{};
     };
 
     // Reads the first entry; iterate once only.
@@ -141,7 +142,6 @@ public:
 private:
     const Archive* archive_;
     std::unique_ptr<detail::WalkWindow> window_;
-    Entry current_{};
     std::int32_t recordsRead_ = 0;
     std::error_code error_;
 };

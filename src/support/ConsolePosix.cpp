@@ -20,7 +20,8 @@ void guardStandardStreams()
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) { // NOLINT(cppcoreguidelines-pro-type-vararg)
             // opened for reading only, so that every write to it fails and is reported
-            const int placeholder = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            const int placeholder =
+                ::open("/dev/null", O_RDONLY | O_CLOEXEC); // NOLINT(cppcoreguidelines-pro-type-vararg)
             if (placeholder >= 0 && placeholder != fd) {
                 ::dup2(placeholder, fd);
                 ::close(placeholder);
@@ -34,6 +35,7 @@ void useBinaryStandardOutput() {}
 bool createFileIfMissing(const std::filesystem::path& path)
 {
     // O_EXCL: a file of that name, whatever it is, is never opened
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                           0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
     if (fd < 0) {

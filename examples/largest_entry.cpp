@@ -1,0 +1,57 @@
+// A program outside the project, built against the installed library: it
+// prints an archive's entry count and its largest entry with the entry's
+// first bytes, and with a pattern and a folder extracts the entries whose
+// names match, safely.
+// Usage: largest_entry <archive> [<pattern> <folder>]
+#include <array>
+#include <iostream>
+#include <optional>
+
+#include <tre/tre.h>
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2 && argc != 4) {
+        std::cerr << "usage: largest_entry <archive> [<pattern> <folder>]\n";
+        return 2;
+    }
+    tre::Result<tre::Archive> archive = tre::Archive::open(argv[1]);
+    if (!archive) {
+        std::cerr << argv[1] << ": " << archive.error().message() << '\n';
+        return 1;
+    }
+    std::optional<tre::Entry> largest;
+    tre::EntryWalk walk = archive->entries();
+    for (const tre::Entry& entry : walk) {
+        if (!largest || entry.size > largest->size) {
+            largest = entry;
+        }
+    }
+    if (walk.error()) {
+        std::cerr << argv[1] << ": the directory ends early: " << walk.error().message() << '\n';
+    }
+    std::cout << "entries: " << archive->entryCount() << " (library " << tre::version << ")\n";
+    if (largest) {
+        std::array<char, 16> head{};
+        const tre::Result<std::size_t> read = archive->read(*largest, 0, head);
+        std::cout << "largest: " << largest->number << ": " << largest->name() << " (" << largest->size
+                  << " bytes), starting \"" << std::string_view(head.data(), read ? *read : 0) << "\"\n";
+    }
+    if (argc == 4) {
+        tre::Result<tre::FolderExtraction> folder = tre::FolderExtraction::open(*archive, argv[3]);
+        if (!folder) {
+            std::cerr << argv[3] << ": " << folder.error().message() << '\n';
+            return 1;
+        }
+        const tre::Pattern selection(argv[2]);
+        int extracted = 0;
+        for (const tre::Entry& entry : archive->entries()) {
+            if (selection.matches(entry.name())) {
+                const tre::ExtractedEntry result = folder->extract(entry);
+                extracted += result.outcome == tre::Outcome::written && result.copy.bytes == entry.size ? 1 : 0;
+            }
+        }
+        std::cout << "extracted: " << extracted << '\n';
+    }
+    return 0;
+}
