@@ -4,6 +4,7 @@
 //   big.dir       the first bytes of big.tre: header and directory only
 //   huge.tre      one entry of HUGE_MIB MiB behind a one-record directory
 //   huge.entry    a file of the entry's size, for cp
+//   names.tre     100,000 entries of 20 to 64 bytes, all *.txt, for -m
 //   small.tre     three small entries, for start-up time
 //   sparse.tre    4 GiB, nearly all holes, whose header claims 2^31-1 entries
 //   tree.tre      TREE entries of 100 to 8,000 bytes, a hundred to a folder
@@ -40,6 +41,17 @@ void writeBig(const std::filesystem::path& folder, std::int32_t entries)
     writeFile(folder / "big.tre", bytes);
     writeFile(folder / "big.txt", listing);
     writeFile(folder / "big.dir", bytes.substr(0, 8 + static_cast<std::size_t>(entries) * 74));
+}
+
+void writeNames(const std::filesystem::path& folder)
+{
+    ArchiveWriter writer;
+    for (std::int32_t i = 0; i < 100000; ++i) {
+        std::string name = "docs" + std::to_string(i % 89) + "/page" + std::to_string(i);
+        name.resize(16 + static_cast<std::size_t>(i % 45), '-');
+        writer.add(name + ".txt", "");
+    }
+    writer.writeTo(folder / "names.tre");
 }
 
 void appendPattern(std::ofstream& file, std::int64_t bytes)
@@ -99,6 +111,7 @@ int main(int argc, char* argv[])
         writeBig(folder, std::stoi(argv[2]));
         writeHuge(folder, std::stoll(argv[3]));
         writeTree(argc == 6 ? std::filesystem::path(argv[5]) : folder, std::stoi(argv[4]));
+        writeNames(folder);
         ArchiveWriter().add("a.txt", "a").add("b/c.txt", "bc").add("d", "").writeTo(folder / "small.tre");
         ArchiveWriter().claimCount(0x7fffffff).add("first.bin", "sixteen bytes...").writeTo(folder / "sparse.tre");
         std::filesystem::resize_file(folder / "sparse.tre", std::uintmax_t{4} << 30);

@@ -48,6 +48,8 @@ private:
     std::size_t prefixItems_ = 0;
     std::size_t suffixItems_ = 0;
     bool hasStar_ = false;
+    // nothing but `*` between the head and the tail (`*.txt`, `a*b`)
+    bool starBetween_ = false;
 };
 
 // Compiles and matches in one step, for a single name.

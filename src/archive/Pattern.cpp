@@ -88,6 +88,7 @@ Pattern::Pattern(std::string_view text)
         const auto lastStar =
             std::find_if(items_.rbegin(), items_.rend(), [](const Item& item) { return item.kind == Kind::star; });
         suffixItems_ = static_cast<std::size_t>(lastStar - items_.rbegin());
+        starBetween_ = items_.size() - prefixItems_ - suffixItems_ == 1;
     }
 }
 
@@ -160,7 +161,7 @@ bool Pattern::matches(std::string_view name) const
             return false;
         }
     }
-    return matchesFrom(prefixItems_, tailItems, name.substr(prefixItems_, tailName - prefixItems_));
+    return starBetween_ || matchesFrom(prefixItems_, tailItems, name.substr(prefixItems_, tailName - prefixItems_));
 }
 
 bool matchesPattern(std::string_view pattern, std::string_view name) { return Pattern(pattern).matches(name); }

@@ -106,7 +106,9 @@ void listToConsole(Report& report, const tre::Archive& archive, const Selection&
     tre::EntryWalk walk = archive.entries();
     for (const tre::Entry& entry : walk) {
         if (selection.includes(entry)) {
-            const char* end = formatLine(line.data(), entry, report.shown(entry.name()), style);
+            // (a name shown as stored needs no copy)
+            const char* end = report.terminal() ? formatLine(line.data(), entry, report.shown(entry.name()), style)
+                                                : formatLine(line.data(), entry, entry.name(), style);
             report.say(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
             if (!report.good()) {
                 return; // a listing cut short by standard output itself is the driver's to report
