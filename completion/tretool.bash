@@ -2,7 +2,7 @@
 #
 # Flags where a flag may stand; file names after -f, -lf and as -o's second
 # value; folders after -x; nothing after -m (a pattern is the user's own);
-# and as -o's first value, the entry numbers of the archive given with -f,
+# and as -o's first value and -p's, the entry numbers of the archive given with -f,
 # read with `tretool -f <archive> -l` (only when that archive is an existing
 # regular file, so that completing never creates one).
 
@@ -42,6 +42,15 @@ _tretool()
             ((i + 1 == COMP_CWORD)) && expect="pattern"
             ((i += 2))
             ;;
+        -p)
+            ((i + 1 == COMP_CWORD)) && expect="entry"
+            ((i += 2))
+            ;;
+        --help | --version)
+            # the tool reads nothing after them
+            expect="none"
+            break
+            ;;
         -o)
             ((i + 1 == COMP_CWORD)) && expect="entry"
             ((i + 2 == COMP_CWORD)) && expect="file"
@@ -71,7 +80,7 @@ _tretool()
         mapfile -t COMPREPLY < <(compgen -W "$(_tretool_entry_numbers "${COMP_WORDS[0]}" "$archive")" -- "$cur")
         ;;
     flag)
-        mapfile -t COMPREPLY < <(compgen -W "-h -f -l -lf -o -x -m -v -t" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "-h -f -l -lf -o -x -m -v -t -j -p -q --help --version" -- "$cur")
         ;;
     esac
     return 0

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "tretool", "-f", archive.c_str(),     "-l",        "-v", "-lf",         list.c_str(),
         "-t",      "-o", entryNumber.c_str(), out.c_str(), "-x", folder.c_str()};
     std::ostringstream output;
-    const int status = runCommandLine(arguments, output);
+    const int status = runCommandLine(arguments, output, output);
     if (status != 0 && status != 1) {
         std::abort();
     }

@@ -40,5 +40,7 @@ int main(int argc, char* argv[])
     using namespace std::string_literals;
     seed("names-glob", "*/[!a-c]?.txt\0dir/d1.txt"s);
     seed("names-unsafe", "*a*a*b\0..\\c:/CON.txt"s);
+    // for the JSON lines: names with every class of byte
+    seed("json-mixed", "caf\xc3\xa9 \"q\" \\ \x01\x7f\xc2\x9b\xff\xed\xa0\x80\xf0\x9f\x98\x80"s);
     return 0;
 }

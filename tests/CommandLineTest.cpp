@@ -15,6 +15,7 @@
 #include "ArchiveWriter.h"
 #include "TestSupport.h"
 #include "cli/CommandLine.h"
+#include "cli/ProgramVersion.h"
 
 namespace {
 
@@ -27,7 +28,10 @@ const std::string help = "Flags:\n"
                          "  Extract TRE Contents to folder: -x <folder>\n"
                          "  Only entries whose names match: -m <pattern>\n"
                          "  Show sizes and offsets in listings: -v\n"
-                         "  Test TRE Contents: -t\n";
+                         "  Test TRE Contents: -t\n"
+                         "  Listings as JSON lines: -j\n"
+                         "  Write TRE_Filenum to standard output: -p <tre_filenum>\n"
+                         "  Report problems only: -q\n";
 const std::string noInput = "Exit Message: You must have an input file.\n";
 
 class CommandLineTest : public ::testing::Test {
@@ -50,7 +54,7 @@ TEST_F(CommandLineTest, ProgramNameAloneShowsHelp)
 {
     std::ostringstream output;
     const std::vector<const char*> argv{"tretool"};
-    EXPECT_EQ(runCommandLine(argv, output), 0);
+    EXPECT_EQ(runCommandLine(argv, output, output), 0);
     EXPECT_EQ(output.str(), help);
 }
 
@@ -70,7 +74,7 @@ TEST_F(CommandLineTest, ProgramNameIsScannedLikeAnyArgument)
 {
     std::ostringstream output;
     const std::vector<const char*> argv{"-h", "-l"};
-    EXPECT_EQ(runCommandLine(argv, output), 1);
+    EXPECT_EQ(runCommandLine(argv, output, output), 1);
     EXPECT_EQ(output.str(), help + noInput);
 }
 
@@ -198,7 +202,7 @@ TEST_F(CommandLineTest, FlagWithoutItsValuesIsReportedAfterTheScan)
             argv.push_back(argument.c_str());
         }
         std::ostringstream output;
-        EXPECT_EQ(runCommandLine(argv, output), 1);
+        EXPECT_EQ(runCommandLine(argv, output, output), 1);
         EXPECT_EQ(output.str(), c.output);
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "list.txt"));
@@ -234,11 +238,11 @@ TEST_F(CommandLineTest, FailedStandardOutputEndsTheRunWithStatusOne)
     std::ostream broken(nullptr); // every write fails
     const std::vector<const char*> argv{"tretool", "-f", archive.c_str(), "-l", "-lf", list.c_str(),
                                         "-o",      "0",  out.c_str()};
-    EXPECT_EQ(runCommandLine(argv, broken), 1);
+    EXPECT_EQ(runCommandLine(argv, broken, broken), 1);
     EXPECT_FALSE(std::filesystem::exists(list));
     EXPECT_FALSE(std::filesystem::exists(out));
     const std::vector<const char*> helpOnly{"tretool"};
-    EXPECT_EQ(runCommandLine(helpOnly, broken), 1);
+    EXPECT_EQ(runCommandLine(helpOnly, broken, broken), 1);
 }
 
 // On a terminal, names cannot clear the screen or fake lines; in a pipe, a
@@ -320,7 +324,112 @@ TEST_F(CommandLineTest, AnArchiveRewrittenInPlaceIsReportedOnce)
         for (const std::string& argument : c.arguments) {
             argv.push_back(argument.c_str());
         }
-        EXPECT_EQ(runCommandLine(argv, output), c.output.find("Exit") == std::string::npos ? 0 : 1);
+        EXPECT_EQ(runCommandLine(argv, output, output), c.output.find("Exit") == std::string::npos ? 0 : 1);
         EXPECT_EQ(buffer.str(), c.output);
     }
+}
+
+// In a run with -j or -p, standard output carries the JSON lines or the
+// entry's bytes only, and every other line goes to standard error.
+TEST_F(CommandLineTest, ScriptedRunsKeepStandardOutputForTheirData)
+{
+    const std::string folder = dir / "tree";
+    const std::string jsonLines = "{\"entry\":0,\"name\":\"first.txt\",\"size\":1,\"offset\":156}\n"
+                                  "{\"entry\":1,\"name\":\"second/file.bin\",\"size\":2,\"offset\":157}\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string output;
+        std::string errors;
+        int status;
+    };
+    const std::vector<Case> cases{
+        {{"-f", archive, "-j", "-l", "-v"}, jsonLines, "", 0},
+        {{"-f", archive, "-l", "-p", "1"}, "22", "0: first.txt\n1: second/file.bin\n", 0},
+        {{"-f", archive, "-j", "-l", "-p", "0"}, "1", jsonLines, 0},
+        {{"-h", "-f", archive, "-t", "-j"}, "", help + "Tested 2 entries: 0 damaged.\n", 0},
+        {{"-f", archive, "-p", "2"}, "", "Invalid TRE_Filenum.\n", 1},
+        {{"-f", archive, "-p", "-1", "-o", "9", out}, "", "Invalid TRE_Filenum.\nInvalid TRE_Filenum.\n", 1},
+        {{"-f", archive, "-p"}, "Exit Message: -p needs <tre_filenum>.\n", "", 1}, // sets no -p
+        {{"-j", "-l"}, "", noInput, 1},
+        {{"-f", archive, "-j", "-o", "0", out}, "", reportLines("first.txt", out, 1, 156), 0},
+        {{"-f", archive, "-m", "*.none", "-j", "-l"}, "", "Exit Message: No entry matches (*.none).\n", 1},
+        {{"-f", archive, "-p", "0", "-x", folder},
+         "1",
+         reportLines("first.txt", folder + pathSeparator + "first.txt", 1, 156) +
+             reportLines("second/file.bin", folder + pathSeparator + "second" + pathSeparator + "file.bin", 2, 157) +
+             "Extracted 2 of 2 entries (3 bytes) to folder (" + folder + ").\n",
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const RunResult result = runToolWith(c.arguments, false, nullptr);
+        EXPECT_EQ(result.output, c.output);
+        EXPECT_EQ(result.errors, c.errors);
+        EXPECT_EQ(result.status, c.status);
+    }
+    // a list file of JSON lines ends them with a line feed on every platform
+    const std::string list = dir / "list.json";
+    EXPECT_EQ(runTool({"-f", archive, "-j", "-lf", list}).status, 0);
+    EXPECT_EQ(readFile(list), jsonLines);
+}
+
+// --help and --version end the scan where they stand as flags; as values
+// they are values.
+TEST_F(CommandLineTest, HelpAndVersionEndTheScanWhereTheyAreFlags)
+{
+    const std::string version = std::string("tretool ") + programVersion + "\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string output;
+        std::string errors;
+        int status;
+    };
+    const std::vector<Case> cases{
+        {{"--help"}, help, "", 0},
+        {{"--version"}, version, "", 0},
+        {{"-f", archive, "-l", "--help", "-o"}, help, "", 0}, // nothing runs, -o is never seen
+        {{"-h", "--version", "-x"}, help + version, "", 0},
+        {{"-j", "-h", "--version"}, version, help, 0}, // -h's screen goes where a -j run's lines go
+        {{"-f", archive, "-m", "--help", "-l"}, "Exit Message: No entry matches (--help).\n", "", 1},
+        {{"-f", archive, "-p", "--version"}, "1", "", 0}, // read as -o reads a number: 0
+        {{"--Help", "-V", "-f", archive}, "", "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.front());
+        const RunResult result = runToolWith(c.arguments, false, nullptr);
+        EXPECT_EQ(result.output, c.output);
+        EXPECT_EQ(result.errors, c.errors);
+        EXPECT_EQ(result.status, c.status);
+    }
+}
+
+// -q leaves out the lines of success and keeps every problem.
+TEST_F(CommandLineTest, QuietRunsReportProblemsOnly)
+{
+    const std::string folder = dir / "tree";
+    const std::string damaged = dir / "damaged.tre";
+    ArchiveWriter().add(TestRecord{.name = "cut", .data = "ab", .size = 3}).writeTo(damaged);
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string output;
+        int status;
+    };
+    const std::vector<Case> cases{
+        {{"-q", "-f", archive, "-l", "-t", "-o", "0", out, "-x", folder}, "0: first.txt\n1: second/file.bin\n", 0},
+        {{"-q", "-f", archive, "-o", "5", out}, "Invalid TRE_Filenum.\n", 0},
+        {{"-q", "-f", damaged, "-t", "-o", "0", out, "-x", folder},
+         "Entry 0 (cut) runs past the end of the archive.\n"
+         "Exit Message: Tested 1 entries: 1 damaged.\n"
+         "Exit Message: Read only 2 of 3 bytes of entry 0.\n"
+         "Exit Message: Read only 2 of 3 bytes of entry 0.\n",
+         1},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream progress;
+        const RunResult result = runToolWith(c.arguments, false, &progress);
+        EXPECT_EQ(result.output, c.output);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(progress.str(), ""); // no progress line either
+    }
+    EXPECT_EQ(readFile(fromUtf8(folder + "/second/file.bin")), "22");
 }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "ArchiveWriter.h"
@@ -91,6 +92,22 @@ TEST_F(EndToEndTest, FailuresEndWithStatusOne)
     EXPECT_EQ(noInput.status, 1);
     EXPECT_EQ(noInput.out, asText("Exit Message: You must have an input file.\n"));
     EXPECT_EQ(noInput.err, "");
+}
+
+// -p and -j own standard output: bytes as they are, line feeds as they are,
+// on every platform.
+TEST_F(EndToEndTest, EntriesAndJsonLinesReachStandardOutputAsTheyAre)
+{
+    const std::string bytes("\0\r\n\x1a\n", 5);
+    ArchiveWriter().add("a", "x").add("b\nc.bin", bytes).writeTo(archive);
+    const ProcessResult entry = run({"-f", archive, "-p", "1", "-l"});
+    EXPECT_EQ(entry.status, 0);
+    EXPECT_EQ(entry.out, bytes);
+    EXPECT_EQ(entry.err, asText("0: a\n1: b\nc.bin\n"));
+    const ProcessResult json = run({"-f", archive, "-j", "-l"});
+    EXPECT_EQ(json.out, "{\"entry\":0,\"name\":\"a\",\"size\":1,\"offset\":156}\n"
+                        "{\"entry\":1,\"name\":\"b\\nc.bin\",\"size\":5,\"offset\":157}\n");
+    EXPECT_EQ(json.err, "");
 }
 
 TEST_F(EndToEndTest, NonAsciiPathsWork)
@@ -188,6 +205,30 @@ TEST_F(EndToEndTest, FailedStandardOutputIsReported)
         EXPECT_FALSE(std::filesystem::exists(out));
         std::filesystem::remove(status);
     }
+}
+
+// A reader that stops early ends -p as it ends cat: by SIGPIPE, or where
+// that is ignored, with the usual line and status 1. Memory stays small
+// whatever the entry's size.
+TEST_F(EndToEndTest, AnEntryDownAPipeThatCloses)
+{
+    if (underWrapper()) {
+        GTEST_SKIP() << "valgrind and the sanitizers need memory of their own";
+    }
+    ArchiveWriter().add("big", std::string(30 << 20, 'b')).writeTo(archive);
+    const std::string tool = shellWord(TRETOOL_EXECUTABLE) + " -f " + shellWord(archive) + " -p 0";
+    const std::string err = dir / "err.txt";
+    const std::string statusFile = dir / "status.txt";
+    for (const auto& [setup, status, message] :
+         {std::tuple<std::string, std::string, std::string>{"", "141", ""},
+          {"trap \"\" PIPE; ", "1", "tretool: cannot write to standard output\n"}}) {
+        SCOPED_TRACE(status);
+        runShellCommand("bash -c '" + setup + tool + " 2>" + err + " | head -c 10 >/dev/null; echo ${PIPESTATUS[0]} >" +
+                        statusFile + "'");
+        EXPECT_EQ(readFile(statusFile), status + "\n");
+        EXPECT_EQ(readFile(err), message);
+    }
+    EXPECT_LT(peakKibibytes("-f " + archive + " -p 0", dir / "figures.txt"), 8192);
 }
 
 TEST_F(EndToEndTest, ResourceLimitsGiveMessagesNotWrongResults)

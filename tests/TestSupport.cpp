@@ -110,10 +110,13 @@ std::string withoutReasons(const std::string& output)
     static const std::regex reason(
         R"((Exit Message: (Cannot (open archive|write list file|write output file|create folder) \(.*\)|Read only \d+ of \d+ bytes of entry \d+)): [^\n]*\.)");
     std::string result;
-    std::istringstream lines(output);
-    for (std::string line; std::getline(lines, line);) {
+    for (std::size_t start = 0; start < output.size();) {
+        const std::size_t end = std::min(output.find('\n', start), output.size());
+        const std::string line = output.substr(start, end - start);
         std::smatch match;
-        result += (std::regex_match(line, match, reason) ? match[1].str() + "." : line) + "\n";
+        result += std::regex_match(line, match, reason) ? match[1].str() + "." : line;
+        result += output.substr(end, 1); // its line end, where it has one
+        start = end + 1;
     }
     return result;
 #else
@@ -130,8 +133,10 @@ RunResult runToolWith(const std::vector<std::string>& arguments, bool terminal, 
         argv.push_back(argument.c_str());
     }
     std::ostringstream out;
-    const int status = runCommandLine(argv, out, ConsoleInfo{.outputIsTerminal = terminal, .progress = progress});
-    return {status, withoutReasons(out.str())};
+    std::ostringstream err;
+    const int status = runCommandLine(
+        argv, out, err, ConsoleInfo{.outputIsTerminal = terminal, .errorIsTerminal = terminal, .progress = progress});
+    return {status, withoutReasons(out.str()), withoutReasons(err.str())};
 }
 
 RunResult runTool(std::initializer_list<std::string> arguments, bool terminal)

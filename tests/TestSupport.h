@@ -57,7 +57,8 @@ std::string reportLines(const std::string& name, const std::string& path, long l
 
 struct RunResult {
     int status;
-    std::string output;
+    std::string output; // standard output
+    std::string errors; // standard error
 };
 
 // Runs the whole command line in-process; "tretool" stands as argument 0.

@@ -2,6 +2,7 @@
 # Checks the completions that tretool's bash completion offers.
 # Usage: completion_test.sh <completion file> <tretool> <make_sample>
 set -u
+export LC_ALL=C
 # shellcheck source=/dev/null
 source "$1"
 tool=$2
@@ -33,7 +34,7 @@ expect_at() {
 # expect "<completions>" word... : the last word is the one completed
 expect() { expect_at $(($# - 1)) "$@"; }
 
-expect "-f -h -l -lf -m -o -t -v -x" ""
+expect "--help --version -f -h -j -l -lf -m -o -p -q -t -v -x" ""
 expect "-l -lf" "-l"
 expect "sample.tre sample.txt samples" -f "sam"
 expect "sample.txt" -f sample.tre -lf "sample.tx"
@@ -41,7 +42,10 @@ expect "0 1 2 3 4" -f sample.tre -o ""
 expect "3" -f sample.tre -o "3"
 expect_at 3 "0 1 2 3 4" -l -o "" -f sample.tre
 expect "sample.tre sample.txt samples" -f sample.tre -o 1 "s"
-expect "-f -h -l -lf -m -o -t -v -x" -f -l ""
+expect "--help --version -f -h -j -l -lf -m -o -p -q -t -v -x" -f -l ""
+expect "0 1 2 3 4" -f sample.tre -p ""
+expect "--help --version -f -h -j -l -lf -m -o -p -q -t -v -x" -f sample.tre -p 2 "-"
+expect "" --help ""
 expect "samples" -f sample.tre -x "sam"
 expect "" -f sample.tre -m "sam"
 expect "0 1 2 3 4" -f sample.tre -x out -m "*" -o ""

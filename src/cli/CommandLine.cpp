@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
 
 #include "cli/CheckAction.h"
 #include "cli/CopyAction.h"
 #include "cli/ExtractAction.h"
 #include "cli/ListAction.h"
+#include "cli/ProgramVersion.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
 #include "cli/Selection.h"
@@ -17,7 +19,22 @@
 
 namespace {
 
-enum class Flag { help, input, listToConsole, listToFile, extract, extractAll, match, verbose, test };
+enum class Flag {
+    help,
+    input,
+    listToConsole,
+    listToFile,
+    extract,
+    extractAll,
+    match,
+    verbose,
+    test,
+    json,
+    print,
+    quiet,
+    longHelp,
+    version,
+};
 
 struct FlagSyntax {
     const char* text;
@@ -27,7 +44,7 @@ struct FlagSyntax {
 };
 
 // matched in this order, each against the whole argument, case-sensitively
-constexpr std::array<FlagSyntax, 9> flagSyntax{{
+constexpr std::array<FlagSyntax, 14> flagSyntax{{
     {"-h", Flag::help, 0, ""},
     {"-f", Flag::input, 1, "<filename>"},
     {"-l", Flag::listToConsole, 0, ""},
@@ -37,6 +54,11 @@ constexpr std::array<FlagSyntax, 9> flagSyntax{{
     {"-m", Flag::match, 1, "<pattern>"},
     {"-v", Flag::verbose, 0, ""},
     {"-t", Flag::test, 0, ""},
+    {"-j", Flag::json, 0, ""},
+    {"-p", Flag::print, 1, "<tre_filenum>"},
+    {"-q", Flag::quiet, 0, ""},
+    {"--help", Flag::longHelp, 0, ""},
+    {"--version", Flag::version, 0, ""},
 }};
 
 struct Request {
@@ -47,14 +69,22 @@ struct Request {
     String folderPath;
     String pattern;
     std::int32_t entryNumber = 0;
+    std::int32_t printNumber = 0;
     bool extract = false;
-    bool listToFile = false;
     bool listToConsole = false;
+    bool listToFile = false;
     bool haveInput = false;
     bool extractAll = false;
     bool havePattern = false;
     bool verbose = false;
     bool test = false;
+    bool json = false;
+    bool print = false;
+    bool quiet = false;
+    // -h seen: each prints the help screen, in the scan's place
+    int helpScreens = 0;
+    // --help or --version ended the scan
+    std::optional<Flag> stoppedBy;
     // a flag that stood too near the end to have all its values
     const FlagSyntax* incomplete = nullptr;
 };
@@ -71,6 +101,9 @@ void printHelp(Report& report)
     report.say("  Only entries whose names match: -m <pattern>");
     report.say("  Show sizes and offsets in listings: -v");
     report.say("  Test TRE Contents: -t");
+    report.say("  Listings as JSON lines: -j");
+    report.say("  Write TRE_Filenum to standard output: -p <tre_filenum>");
+    report.say("  Report problems only: -q");
 }
 
 const FlagSyntax* findFlag(const String& argument)
@@ -80,11 +113,11 @@ const FlagSyntax* findFlag(const String& argument)
     return found == flagSyntax.end() ? nullptr : found;
 }
 
-void applyFlag(Request& request, Flag flag, const char* const* values, Report& report)
+void applyFlag(Request& request, Flag flag, const char* const* values)
 {
     switch (flag) {
     case Flag::help:
-        printHelp(report);
+        ++request.helpScreens;
         break;
     case Flag::input:
         request.inputPath = values[0];
@@ -116,14 +149,31 @@ void applyFlag(Request& request, Flag flag, const char* const* values, Report& r
     case Flag::test:
         request.test = true;
         break;
+    case Flag::json:
+        request.json = true;
+        break;
+    case Flag::print:
+        request.printNumber = parseEntryNumber(values[0]);
+        request.print = true;
+        break;
+    case Flag::quiet:
+        request.quiet = true;
+        break;
+    case Flag::longHelp:
+    case Flag::version:
+        request.stoppedBy = flag;
+        break;
     }
 }
 
 // Values are consumed and never examined as flags, even those of a flag
-// that turns out incomplete; a later flag overrides an earlier one.
-void scanArguments(std::span<const char* const> arguments, Request& request, Report& report)
+// that turns out incomplete; a later flag overrides an earlier one. The
+// help screens of -h are only counted here: where they go depends on flags
+// that may come after them.
+Request scanArguments(std::span<const char* const> arguments)
 {
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
+    Request request;
+    for (std::size_t i = 0; i < arguments.size() && !request.stoppedBy; ++i) {
         request.currentArg = arguments[i];
         const FlagSyntax* syntax = findFlag(request.currentArg);
         if (syntax == nullptr) {
@@ -132,10 +182,11 @@ void scanArguments(std::span<const char* const> arguments, Request& request, Rep
         if (syntax->valueCount >= arguments.size() - i) {
             request.incomplete = syntax;
         } else {
-            applyFlag(request, syntax->flag, arguments.data() + i + 1, report);
+            applyFlag(request, syntax->flag, arguments.data() + i + 1);
         }
         i += syntax->valueCount;
     }
+    return request;
 }
 
 bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -154,9 +205,10 @@ tre::Result<tre::Archive> openArchive(const String& path)
     return archive;
 }
 
-// The actions after loading, in their fixed order; once standard output has
-// failed, nothing more is done.
-void runActions(const Request& request, const tre::Archive& archive, Report& report, const ConsoleInfo& console)
+// The actions after opening, in their fixed order; once standard output
+// has failed, nothing more is done.
+void runActions(const Request& request, const tre::Archive& archive, Report& report, std::ostream& out,
+                const ConsoleInfo& console)
 {
     Selection selection = request.havePattern ? Selection(request.pattern.c_str()) : Selection();
     const bool selecting = request.listToConsole || request.listToFile || request.test || request.extractAll;
@@ -167,7 +219,7 @@ void runActions(const Request& request, const tre::Archive& archive, Report& rep
     // versions: said once, after the first action that could notice.
     bool changeReported = false;
     const auto run = [&](bool asked, const auto& action) {
-        if (!asked || !report.good()) {
+        if (!asked || !report.good() || !out.good()) {
             return;
         }
         action();
@@ -177,13 +229,17 @@ void runActions(const Request& request, const tre::Archive& archive, Report& rep
             changeReported = true;
         }
     };
-    const ListingStyle style{.verbose = request.verbose};
-    run(request.listToConsole, [&] { listToConsole(report, archive, selection, style); });
+    const ListingStyle style{.verbose = request.verbose, .json = request.json};
+    // JSON lines take standard output, unless the entry's bytes do
+    const JsonOutput json =
+        request.print ? JsonOutput{&report.stream(), report.terminal()} : JsonOutput{&out, console.outputIsTerminal};
+    run(request.listToConsole, [&] { listToConsole(report, archive, selection, style, json); });
     run(request.listToFile, [&] { listToFile(report, archive, request.listPath, selection, style); });
     run(request.test, [&] { checkArchive(report, archive, selection); });
     run(request.extract, [&] { copyEntry(report, archive, request.entryNumber, request.outputPath); });
+    run(request.print, [&] { printEntry(report, archive, request.printNumber, out); });
     run(request.extractAll, [&] {
-        ProgressLine progress(console.progress);
+        ProgressLine progress(request.quiet ? nullptr : console.progress);
         extractToFolder(report, archive, request.folderPath, selection, progress);
     });
 }
@@ -210,15 +266,31 @@ std::int32_t parseEntryNumber(const char* text)
                                                               std::numeric_limits<std::int32_t>::max()));
 }
 
-int runCommandLine(std::span<const char* const> arguments, std::ostream& out, const ConsoleInfo& console)
+int runCommandLine(std::span<const char* const> arguments, std::ostream& out, std::ostream& err,
+                   const ConsoleInfo& console)
 {
-    Report report(out, Report::Style{.terminal = console.outputIsTerminal});
+    Report standardOutput(out, Report::Style{.terminal = console.outputIsTerminal});
     if (arguments.size() < 2) {
-        printHelp(report);
-        return report.good() ? 0 : 1;
+        printHelp(standardOutput);
+        return standardOutput.good() ? 0 : 1;
     }
-    Request request;
-    scanArguments(arguments, request, report);
+    const Request request = scanArguments(arguments);
+    // in a run with -j or -p, standard output carries their bytes only
+    const bool scripted = request.json || request.print;
+    Report report(scripted ? err : out,
+                  Report::Style{.terminal = scripted ? console.errorIsTerminal : console.outputIsTerminal,
+                                .quiet = request.quiet});
+    for (int i = 0; i < request.helpScreens; ++i) {
+        printHelp(report);
+    }
+    if (request.stoppedBy == Flag::longHelp) {
+        printHelp(standardOutput);
+        return standardOutput.good() ? 0 : 1;
+    }
+    if (request.stoppedBy == Flag::version) {
+        standardOutput.say("tretool ", programVersion);
+        return standardOutput.good() ? 0 : 1;
+    }
     if (request.incomplete != nullptr) {
         report.fail(request.incomplete->text, " needs ", request.incomplete->valueUsage);
         return 1;
@@ -227,13 +299,16 @@ int runCommandLine(std::span<const char* const> arguments, std::ostream& out, co
         report.fail("You must have an input file");
         return 1;
     }
+    if (scripted && console.useBinaryOutput != nullptr) {
+        console.useBinaryOutput();
+    }
     const tre::Result<tre::Archive> archive = openArchive(request.inputPath);
     if (!archive) {
         report.failBecause(archive.error().code, "Cannot open archive (", request.inputPath, ")");
         return 1;
     }
     if (report.good()) {
-        runActions(request, *archive, report, console);
+        runActions(request, *archive, report, out, console);
     }
-    return report.failed() || !report.good() ? 1 : 0;
+    return report.failed() || !report.good() || !out.good() ? 1 : 0;
 }

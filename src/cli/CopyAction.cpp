@@ -1,5 +1,8 @@
 #include "cli/CopyAction.h"
 
+#include <optional>
+#include <span>
+
 #include "support/Console.h"
 
 void reportCopy(Report& report, const tre::Entry& entry, std::string_view path)
@@ -24,15 +27,50 @@ bool reportCopyResult(Report& report, const tre::Entry& entry, const tre::CopyRe
     return false;
 }
 
-void copyEntry(Report& report, const tre::Archive& archive, std::int32_t entryNumber, const String& outputPath)
+namespace {
+
+// The entry that -o or -p asks for; none (and the reason said) when there is none.
+std::optional<tre::Entry> lookUp(Report& report, const tre::Archive& archive, std::int32_t entryNumber,
+                                 bool outOfRangeFails)
 {
     if (entryNumber < 0 || entryNumber >= archive.entryCount()) {
-        report.say("Invalid TRE_Filenum.");
-        return;
+        if (outOfRangeFails) {
+            report.sayAndFail("Invalid TRE_Filenum.");
+        } else {
+            report.say("Invalid TRE_Filenum.");
+        }
+        return std::nullopt;
     }
-    const tre::Result<tre::Entry> entry = archive.entry(entryNumber);
+    tre::Result<tre::Entry> entry = archive.entry(entryNumber);
     if (!entry) {
         report.fail("Cannot read the directory record of entry ", entryNumber);
+        return std::nullopt;
+    }
+    return *entry;
+}
+
+} // namespace
+
+void printEntry(Report& report, const tre::Archive& archive, std::int32_t entryNumber, std::ostream& out)
+{
+    const std::optional<tre::Entry> entry = lookUp(report, archive, entryNumber, true);
+    if (!entry) {
+        return;
+    }
+    const tre::CopyResult copy = archive.copy(*entry, [&out](std::span<const char> bytes) {
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return out.good() ? std::error_code() : std::make_error_code(std::errc::io_error);
+    });
+    // a standard output that failed is the driver's to report
+    if (!copy.writeError && out.flush()) {
+        reportCopyResult(report, *entry, copy, {});
+    }
+}
+
+void copyEntry(Report& report, const tre::Archive& archive, std::int32_t entryNumber, const String& outputPath)
+{
+    const std::optional<tre::Entry> entry = lookUp(report, archive, entryNumber, false);
+    if (!entry) {
         return;
     }
     // the report comes before any data is read, so it stands even when the copy fails

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string_view>
 
 #include "cli/Report.h"
@@ -11,6 +12,11 @@
 // replaced, after its two report lines. An entry number out of range is
 // reported, but is no failure.
 void copyEntry(Report& report, const tre::Archive& archive, std::int32_t entryNumber, const String& outputPath);
+
+// -p: writes entry `entryNumber`'s bytes, and nothing else, to `out`
+// (standard output). Unlike -o, an entry number out of range ends the run
+// with status 1, so that a pipeline can tell.
+void printEntry(Report& report, const tre::Archive& archive, std::int32_t entryNumber, std::ostream& out);
 
 // The two report lines of an entry about to be copied to `path` (shown as
 // given): they stand before any data is read.

@@ -91,6 +91,7 @@ void extractToFolder(Report& report, const tre::Archive& archive, const String& 
         report.failBecause(folder.error().code, "Cannot create folder (", folderPath, ")");
     }
     report.holdLines(true);
+    report.setProgress(&progress);
     Tally tally;
     bool stopped = !folder;
     tre::EntryWalk walk = archive.entries();
@@ -110,4 +111,5 @@ void extractToFolder(Report& report, const tre::Archive& archive, const String& 
     report.note("Extracted ", tally.extracted, " of ", tally.selected, " entries (", tally.bytes, " bytes) to folder (",
                 folderPath, ").");
     report.holdLines(false);
+    report.setProgress(nullptr);
 }

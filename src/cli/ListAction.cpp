@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string_view>
 
+#include "cli/Json.h"
 #include "support/Console.h"
 #include "tre/OutputFile.h"
 
@@ -39,14 +41,22 @@ char* formatLine(char* at, const tre::Entry& entry, std::string_view name, const
     return at;
 }
 
-// The list file's text goes through one page-aligned buffer, written out
-// whenever it fills: a few large writes instead of one per line. The first
-// failure is kept, and nothing more is written after it.
+// The longest line of either kind, line end included.
+constexpr std::size_t maxAnyLineSize = std::max(maxLineSize + 2, jsonLineCapacity(tre::Entry::nameFieldSize));
+
+constexpr std::size_t maxBufferSize = std::size_t{1} << 20;
+constexpr std::align_val_t pageAlignment{4096};
+
+// Lines go through one page-aligned buffer, written out whenever it fills:
+// a few large writes instead of one per line. The first failure is kept,
+// and nothing more is written after it.
 class BufferedWriter {
 public:
+    using Sink = std::function<std::error_code(std::span<const char>)>;
+
     // `expectedSize` bounds the buffer, so a short listing takes no megabyte
-    BufferedWriter(tre::OutputFile& file, std::size_t expectedSize)
-        : file_(file), size_(std::min(expectedSize, maxBufferSize)),
+    BufferedWriter(Sink sink, std::size_t expectedSize)
+        : sink_(std::move(sink)), size_(std::clamp(expectedSize, maxAnyLineSize, maxBufferSize)),
           buffer_(static_cast<char*>(::operator new(size_, pageAlignment)))
     {
     }
@@ -69,22 +79,19 @@ public:
     }
 
 private:
-    static constexpr std::size_t maxBufferSize = std::size_t{1} << 20;
-    static constexpr std::align_val_t pageAlignment{4096};
-
     struct Release {
         void operator()(char* block) const noexcept { ::operator delete(block, pageAlignment); }
     };
 
     void flush()
     {
-        if (!error_) {
-            error_ = file_.write({buffer_.get(), used_});
+        if (!error_ && used_ > 0) {
+            error_ = sink_({buffer_.get(), used_});
         }
         used_ = 0;
     }
 
-    tre::OutputFile& file_;
+    Sink sink_;
     std::size_t size_;
     std::unique_ptr<char, Release> buffer_;
     std::size_t used_ = 0;
@@ -100,8 +107,45 @@ void reportShortDirectory(Report& report, const tre::Archive& archive, const tre
     }
 }
 
-void listToConsole(Report& report, const tre::Archive& archive, const Selection& selection, const ListingStyle& style)
+namespace {
+
+// -l -j: JSON lines in blocks (one by one on a terminal).
+void listJson(Report& report, const tre::Archive& archive, const Selection& selection, const JsonOutput& json)
 {
+    std::ostream& out = *json.stream;
+    const auto sink = [&out](std::span<const char> bytes) {
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return out.good() ? std::error_code() : std::make_error_code(std::errc::io_error);
+    };
+    BufferedWriter writer(sink, json.terminal ? maxAnyLineSize : maxBufferSize);
+    tre::EntryWalk walk = archive.entries();
+    for (const tre::Entry& entry : walk) {
+        if (selection.includes(entry)) {
+            char* at = writer.space(maxAnyLineSize);
+            writer.commit(writeJsonLine(at, entry.number, entry.name(), entry.size, entry.offset));
+            if (json.terminal) {
+                writer.finish();
+            }
+        }
+        if (!out.good()) {
+            return; // the driver reports a failed standard output
+        }
+    }
+    if (writer.finish() || !out.flush()) {
+        return;
+    }
+    reportShortDirectory(report, archive, walk);
+}
+
+} // namespace
+
+void listToConsole(Report& report, const tre::Archive& archive, const Selection& selection, const ListingStyle& style,
+                   const JsonOutput& json)
+{
+    if (style.json) {
+        listJson(report, archive, selection, json);
+        return;
+    }
     std::array<char, maxLineSize> line{};
     tre::EntryWalk walk = archive.entries();
     for (const tre::Entry& entry : walk) {
@@ -127,12 +171,18 @@ void listToFile(Report& report, const tre::Archive& archive, const String& listP
         return;
     }
     const std::string_view lineEnd = textFileLineEnd;
-    BufferedWriter writer(*output,
+    BufferedWriter writer([&](std::span<const char> bytes) { return output->write(bytes); },
                           (static_cast<std::size_t>(archive.entryCount()) + 1) * (maxLineSize + lineEnd.size()));
     tre::EntryWalk walk = archive.entries();
     for (const tre::Entry& entry : walk) {
-        if (selection.includes(entry)) {
-            char* end = formatLine(writer.space(maxLineSize + lineEnd.size()), entry, entry.name(), style);
+        if (!selection.includes(entry)) {
+            continue;
+        }
+        char* at = writer.space(maxAnyLineSize);
+        if (style.json) {
+            writer.commit(writeJsonLine(at, entry.number, entry.name(), entry.size, entry.offset));
+        } else {
+            char* end = formatLine(at, entry, entry.name(), style);
             writer.commit(std::copy(lineEnd.begin(), lineEnd.end(), end));
         }
     }

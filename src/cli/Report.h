@@ -39,6 +39,12 @@ public:
         failed_ = true;
         line("Exit Message: ", pieces..., ".");
     }
+    // A line that is no "Exit Message" but still ends the run with status 1.
+    template <typename... Pieces> void sayAndFail(const Pieces&... pieces)
+    {
+        failed_ = true;
+        line(pieces...);
+    }
     // "Exit Message: PIECES: REASON." with the system's reason for `cause`,
     // or as fail() where there is none.
     template <typename... Pieces> void failBecause(const std::error_code& cause, const Pieces&... pieces)
@@ -62,6 +68,10 @@ public:
     [[nodiscard]] bool good() const { return out_.good(); }
     [[nodiscard]] bool terminal() const { return style_.terminal; }
     [[nodiscard]] bool quiet() const { return style_.quiet; }
+    // The stream the lines go to, for lines written in blocks of their own.
+    [[nodiscard]] std::ostream& stream() const { return out_; }
+    // -x's progress line, erased before each line that shares its terminal.
+    void setProgress(ProgressLine* progress) { style_.progress = progress; }
 
     // Off a terminal, lines are written in blocks from here on instead of
     // being flushed one by one (a hundred thousand flushes took a third of a

@@ -16,9 +16,12 @@ int run(int argc, char* argv[])
     for (const std::string& argument : arguments) {
         pointers.push_back(argument.c_str());
     }
+    const bool errorIsTerminal = standardErrorIsTerminal();
     const ConsoleInfo console{.outputIsTerminal = standardOutputIsTerminal(),
-                              .progress = standardErrorIsTerminal() ? &std::cerr : nullptr};
-    return runCommandLine(pointers, std::cout, console);
+                              .errorIsTerminal = errorIsTerminal,
+                              .progress = errorIsTerminal ? &std::cerr : nullptr,
+                              .useBinaryOutput = useBinaryStandardOutput};
+    return runCommandLine(pointers, std::cout, std::cerr, console);
 }
 
 } // namespace

@@ -1,0 +1,89 @@
+#include "cli/Json.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "tre/EntryPath.h"
+
+namespace {
+
+constexpr std::string_view hexDigits = "0123456789abcdef";
+
+char* put(char* at, std::string_view text) { return std::copy(text.begin(), text.end(), at); }
+
+char* putNumber(char* at, std::int32_t number) { return std::to_chars(at, at + 16, number).ptr; }
+
+char* putEscaped(char* at, unsigned char code)
+{
+    switch (code) {
+    case '"':
+        return put(at, "\\\"");
+    case '\\':
+        return put(at, "\\\\");
+    case '\b':
+        return put(at, "\\b");
+    case '\t':
+        return put(at, "\\t");
+    case '\n':
+        return put(at, "\\n");
+    case '\f':
+        return put(at, "\\f");
+    case '\r':
+        return put(at, "\\r");
+    default:
+        at = put(at, "\\u00");
+        *at++ = hexDigits[code >> 4U];
+        *at++ = hexDigits[code & 0xFU];
+        return at;
+    }
+}
+
+// The name's characters; false when a byte was not part of valid UTF-8.
+bool putName(char*& at, std::string_view name)
+{
+    bool valid = true;
+    for (std::size_t i = 0; i < name.size();) {
+        const std::size_t length = tre::utf8SequenceLength(name.substr(i));
+        const auto lead = static_cast<unsigned char>(name[i]);
+        if (length == 0) {
+            at = put(at, "\\ufffd");
+            valid = false;
+            ++i;
+        } else if (length == 1 && (lead < 0x20U || lead == 0x7FU || lead == '"' || lead == '\\')) {
+            at = putEscaped(at, lead);
+            ++i;
+        } else if (length == 2 && lead == 0xC2U && static_cast<unsigned char>(name[i + 1]) < 0xA0U) {
+            // U+0080 to U+009F, the C1 controls: C2 80 to C2 9F
+            at = putEscaped(at, static_cast<unsigned char>(name[i + 1]));
+            i += 2;
+        } else {
+            at = put(at, name.substr(i, length));
+            i += length;
+        }
+    }
+    return valid;
+}
+
+} // namespace
+
+char* writeJsonLine(char* at, std::int32_t entry, std::string_view name, std::int32_t size, std::int32_t offset)
+{
+    at = put(at, "{\"entry\":");
+    at = putNumber(at, entry);
+    at = put(at, ",\"name\":\"");
+    const bool valid = putName(at, name);
+    at = put(at, "\",\"size\":");
+    at = putNumber(at, size);
+    at = put(at, ",\"offset\":");
+    at = putNumber(at, offset);
+    if (!valid) {
+        at = put(at, ",\"name_hex\":\"");
+        for (const char c : name) {
+            const auto byte = static_cast<unsigned char>(c);
+            *at++ = hexDigits[byte >> 4U];
+            *at++ = hexDigits[byte & 0xFU];
+        }
+        *at++ = '"';
+    }
+    return put(at, "}\n");
+}
