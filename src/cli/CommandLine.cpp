@@ -299,8 +299,8 @@ int runCommandLine(std::span<const char* const> arguments, std::ostream& out, st
         report.fail("You must have an input file");
         return 1;
     }
-    if (scripted && console.useBinaryOutput != nullptr) {
-        console.useBinaryOutput();
+    if (scripted && console.prepareDataOutput != nullptr) {
+        console.prepareDataOutput();
     }
     const tre::Result<tre::Archive> archive = openArchive(request.inputPath);
     if (!archive) {

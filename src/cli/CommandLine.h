@@ -13,8 +13,8 @@ struct ConsoleInfo {
     // standard error when it is a terminal: -x draws its progress there
     std::ostream* progress = nullptr;
     // called before a run with -j or -p writes anything: standard output
-    // must then pass bytes as they are
-    void (*useBinaryOutput)() = nullptr;
+    // then carries data, which must pass as it is
+    void (*prepareDataOutput)() = nullptr;
 };
 
 // The whole tool: scans the arguments (argument 0, the program's name,

@@ -1,6 +1,7 @@
 #include "cli/Json.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 
 #include "tre/EntryPath.h"
@@ -38,13 +39,33 @@ char* putEscaped(char* at, unsigned char code)
     }
 }
 
+// The bytes that go into a JSON string as they are: printable ASCII but
+// `"` and `\`.
+constexpr std::array<bool, 256> plainBytes = [] {
+    std::array<bool, 256> plain{};
+    for (unsigned byte = 0x20; byte < 0x7F; ++byte) {
+        plain[byte] = byte != '"' && byte != '\\';
+    }
+    return plain;
+}();
+
 // The name's characters; false when a byte was not part of valid UTF-8.
 bool putName(char*& at, std::string_view name)
 {
     bool valid = true;
     for (std::size_t i = 0; i < name.size();) {
-        const std::size_t length = tre::utf8SequenceLength(name.substr(i));
+        // most names are plain ASCII: such a run is copied at once
+        std::size_t end = i;
+        while (end < name.size() && plainBytes[static_cast<unsigned char>(name[end])]) {
+            ++end;
+        }
+        at = put(at, name.substr(i, end - i));
+        i = end;
+        if (i == name.size()) {
+            break;
+        }
         const auto lead = static_cast<unsigned char>(name[i]);
+        const std::size_t length = tre::utf8SequenceLength(name.substr(i));
         if (length == 0) {
             at = put(at, "\\ufffd");
             valid = false;

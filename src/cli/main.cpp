@@ -20,7 +20,7 @@ int run(int argc, char* argv[])
     const ConsoleInfo console{.outputIsTerminal = standardOutputIsTerminal(),
                               .errorIsTerminal = errorIsTerminal,
                               .progress = errorIsTerminal ? &std::cerr : nullptr,
-                              .useBinaryOutput = useBinaryStandardOutput};
+                              .prepareDataOutput = prepareStandardOutputForData};
     return runCommandLine(pointers, std::cout, std::cerr, console);
 }
 

@@ -31,9 +31,12 @@ bool standardErrorIsTerminal();
 // listing would be written into it.
 void guardStandardStreams();
 
-// Standard output passes bytes as they are, without turning line feeds
-// into the platform's line ends.
-void useBinaryStandardOutput();
+// Standard output is about to carry data (an entry's bytes, JSON lines):
+// it passes bytes as they are, without turning line feeds into the
+// platform's line ends, and where it is a pipe, the pipe holds a whole
+// block of the writes to come (1 MiB where the system allows it), so that a
+// reader takes each block in one go instead of sixteen.
+void prepareStandardOutputForData();
 
 // Creates an empty file at `path` where nothing exists, never touching
 // anything that does (a FIFO included); true when it created one.

@@ -30,7 +30,13 @@ void guardStandardStreams()
     }
 }
 
-void useBinaryStandardOutput() {}
+void prepareStandardOutputForData()
+{
+#if defined(F_SETPIPE_SZ)
+    // fails harmlessly where standard output is no pipe
+    ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20); // NOLINT(cppcoreguidelines-pro-type-vararg)
+#endif
+}
 
 bool createFileIfMissing(const std::filesystem::path& path)
 {

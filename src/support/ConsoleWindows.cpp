@@ -73,7 +73,7 @@ bool standardErrorIsTerminal() { return isConsole(STD_ERROR_HANDLE); }
 // a closed standard stream never takes the place of a file opened here
 void guardStandardStreams() {}
 
-void useBinaryStandardOutput() { ::_setmode(::_fileno(stdout), _O_BINARY); }
+void prepareStandardOutputForData() { ::_setmode(::_fileno(stdout), _O_BINARY); }
 
 bool createFileIfMissing(const std::filesystem::path& path)
 {
