@@ -36,6 +36,14 @@ int main(int argc, char* argv[])
     seed("offset-past-end", ArchiveWriter().add(TestRecord{.name = "o", .data = "abc", .offset = 4096}).bytes(), '\0');
     seed("negative-offset", ArchiveWriter().add(TestRecord{.name = "o", .data = "abc", .offset = min}).bytes(), '\0');
     seed("name-without-nul", ArchiveWriter().add(std::string(65, 'n'), "data").bytes(), '\0');
+    seed("conflicts", ArchiveWriter()
+                          .add("a", "1")
+                          .add("a/b", "2")
+                          .add("c/d", "3")
+                          .add("c", "4")
+                          .add("./c//d", "5")
+                          .add("e\\f/../g", "6")
+                          .bytes());
     // for the name rules: a pattern, a NUL, a name
     using namespace std::string_literals;
     seed("names-glob", "*/[!a-c]?.txt\0dir/d1.txt"s);

@@ -212,6 +212,11 @@ public:
     // new file, and this archive still reads what it opened.
     CopyResult copyToFile(const Entry& entry, const std::filesystem::path& path) const;
 
+    // The open file's descriptor (a HANDLE on Windows), for callers that hand
+    // the data to the system themselves (splice, sendfile): the archive keeps
+    // it open, and it must not be closed. -1 for an archive in memory.
+    [[nodiscard]] std::intptr_t nativeHandle() const;
+
     // Whether the file's size, modification time or change time differ from
     // when it was opened: someone wrote to it, and bytes read meanwhile may
     // mix two versions. Replacements made through OutputFile do not count.

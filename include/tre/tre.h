@@ -25,8 +25,8 @@
 // tre/Check.h (what is damaged), tre/Pattern.h (glob patterns over names),
 // tre/EntryPath.h (which names may become paths), tre/OutputFile.h (files
 // written beside an archive without destroying it), tre/FolderExtraction.h
-// (safe extraction into a folder), tre/Error.h (errors and results) and
-// tre/Version.h.
+// (safe extraction into a folder), tre/Tree.h (the tree an extraction
+// makes, in memory), tre/Error.h (errors and results) and tre/Version.h.
 //
 // Nothing in the library prints, exits or throws, but for std::bad_alloc.
 // Everything is in namespace tre.
@@ -38,4 +38,5 @@
 #include "tre/FolderExtraction.h"
 #include "tre/OutputFile.h"
 #include "tre/Pattern.h"
+#include "tre/Tree.h"
 #include "tre/Version.h"

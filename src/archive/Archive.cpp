@@ -207,6 +207,8 @@ CopyResult Archive::copyToFile(const Entry& entry, const std::filesystem::path& 
     return copied;
 }
 
+std::intptr_t Archive::nativeHandle() const { return source_->nativeHandle(); }
+
 Result<bool> Archive::changedSinceOpened() const
 {
     FileStatus now;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "archive/Placement.h"
 #include "archive/Source.h"
 #include "support/ByteBlock.h"
 #include "support/OutputTree.h"
@@ -61,31 +62,17 @@ bool FolderExtraction::outOfSpace() const { return state_->outOfSpace; }
 ExtractedEntry FolderExtraction::extract(const Entry& entry, const std::function<void(const ExtractedEntry&)>& created)
 {
     detail::ExtractionState& state = *state_;
-    ExtractedEntry result;
     if (state.outOfSpace) {
-        return result;
+        return {};
     }
-    std::optional<std::vector<std::string_view>> components = entryPathComponents(entry.name(), platformPathRules);
-    if (!components) {
-        result.outcome = Outcome::unsafeName;
-        return result;
-    }
-    result.path = std::move(*components);
     File file;
-    const OutputTree::Created made = state.tree.createFile(result.path, file, state.archiveIdentity);
-    switch (made.result) {
-    case OutputTree::Result::throughLink:
-        result.outcome = Outcome::throughLink;
+    ExtractedEntry result = detail::placeEntry(entry, platformPathRules, [&](std::span<const std::string_view> path) {
+        return state.tree.createFile(path, file, state.archiveIdentity);
+    });
+    if (result.outcome == Outcome::failed) {
+        state.outOfSpace = state.outOfSpace || isOutOfSpace(result.error.code);
+    } else if (result.outcome != Outcome::written) {
         return result;
-    case OutputTree::Result::kept:
-        result.outcome = Outcome::wouldOverwriteArchive;
-        return result;
-    case OutputTree::Result::failed:
-        state.fail(result, made.step, made.error);
-        break;
-    case OutputTree::Result::created:
-        result.outcome = Outcome::written;
-        break;
     }
     if (created) {
         created(result);

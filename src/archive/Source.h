@@ -29,6 +29,8 @@ public:
     virtual std::error_code status(FileStatus& status) const = 0;
     // Which file it is; none for bytes in memory.
     [[nodiscard]] virtual std::optional<FileIdentity> identity() const = 0;
+    // The open file's handle; -1 for bytes in memory.
+    [[nodiscard]] virtual std::intptr_t nativeHandle() const { return -1; }
 
     // The file as it was opened, less the changes this process made itself.
     [[nodiscard]] FileStatus opened() const
@@ -62,6 +64,7 @@ public:
     }
     std::error_code status(FileStatus& status) const override { return file_.status(status); }
     [[nodiscard]] std::optional<FileIdentity> identity() const override { return opened().identity; }
+    [[nodiscard]] std::intptr_t nativeHandle() const override { return file_.nativeHandle(); }
 
 private:
     File file_;

@@ -95,6 +95,3 @@ private:
     bool failed_ = false;
     bool held_ = false;
 };
-
-// The same, for names shown on a terminal or not.
-std::string terminalSafe(std::string_view name, bool terminal);

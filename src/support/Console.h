@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The process arguments as UTF-8 text, argument 0 included. On platforms
@@ -41,3 +42,11 @@ void prepareStandardOutputForData();
 // Creates an empty file at `path` where nothing exists, never touching
 // anything that does (a FIFO included); true when it created one.
 bool createFileIfMissing(const std::filesystem::path& path);
+
+// An entry name as a program shows it. Names come from archives, so they are
+// untrusted: on a terminal, every C0 and C1 control character, DEL and
+// every byte that is not part of valid UTF-8 becomes '?' (one per
+// character, or per stray byte), so that no name can move the cursor,
+// clear the screen, set the window title or fake a line; valid UTF-8 text
+// shows as it is. Elsewhere (a pipe, a file) names stay as stored.
+std::string terminalSafe(std::string_view name, bool terminal);

@@ -83,6 +83,7 @@ public:
     static File openForWriting(const std::filesystem::path& path, std::error_code& error);
 
     [[nodiscard]] bool isOpen() const { return handle_ != closedHandle; }
+    [[nodiscard]] std::intptr_t nativeHandle() const { return handle_; }
     std::error_code status(FileStatus& status) const;
     // Reads up to `length` bytes at `offset`; fewer only at the end of the
     // file or on an error.

@@ -1,0 +1,258 @@
+#include "mount/MountedTree.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <vector>
+
+namespace {
+
+// the tree never changes: the kernel may keep what it learns
+constexpr double cacheSeconds = 86400.0;
+
+const MountedTree& mountedOf(fuse_req_t request)
+{
+    return *static_cast<const MountedTree*>(fuse_req_userdata(request));
+}
+
+tre::Tree::Node nodeOf(fuse_ino_t inode) { return static_cast<tre::Tree::Node>(inode - 1); }
+
+fuse_ino_t inodeOf(tre::Tree::Node node) { return fuse_ino_t{node} + 1; }
+
+bool isNode(const MountedTree& mounted, fuse_ino_t inode)
+{
+    return inode >= 1 && inode - 1 < mounted.tree->nodeCount();
+}
+
+struct stat attributesOf(const MountedTree& mounted, tre::Tree::Node node)
+{
+    const tre::Tree& tree = *mounted.tree;
+    struct stat attributes {};
+    attributes.st_ino = inodeOf(node);
+    attributes.st_uid = mounted.owner;
+    attributes.st_gid = mounted.group;
+    attributes.st_atim = mounted.time;
+    attributes.st_mtim = mounted.time;
+    attributes.st_ctim = mounted.time;
+    attributes.st_blksize = 4096;
+    if (tree.isFolder(node)) {
+        attributes.st_mode = S_IFDIR | 0555;
+        attributes.st_nlink = 2 + tree.subfolderCount(node);
+    } else {
+        attributes.st_mode = S_IFREG | 0444;
+        attributes.st_nlink = 1;
+        attributes.st_size = tree.dataSize(node);
+        attributes.st_blocks = (tree.dataSize(node) + 511) / 512;
+    }
+    return attributes;
+}
+
+fuse_entry_param entryOf(const MountedTree& mounted, tre::Tree::Node node)
+{
+    fuse_entry_param entry{};
+    entry.ino = inodeOf(node);
+    entry.attr = attributesOf(mounted, node);
+    entry.attr_timeout = cacheSeconds;
+    entry.entry_timeout = cacheSeconds;
+    return entry;
+}
+
+void init(void* userdata, fuse_conn_info* connection)
+{
+    // file data goes from the archive to the kernel without a copy here
+    connection->want |= connection->capable & (FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE);
+    static_cast<MountedTree*>(userdata)->opensInKernel = (connection->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0 &&
+                                                         (connection->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
+}
+
+void lookup(fuse_req_t request, fuse_ino_t parent, const char* name)
+{
+    const MountedTree& mounted = mountedOf(request);
+    if (!isNode(mounted, parent) || !mounted.tree->isFolder(nodeOf(parent))) {
+        fuse_reply_err(request, ENOTDIR);
+        return;
+    }
+    const tre::Tree::Node node = mounted.tree->find(nodeOf(parent), name);
+    if (node == tre::Tree::none) {
+        // a negative answer that the kernel may keep too
+        fuse_entry_param missing{};
+        missing.entry_timeout = cacheSeconds;
+        fuse_reply_entry(request, &missing);
+        return;
+    }
+    const fuse_entry_param entry = entryOf(mounted, node);
+    fuse_reply_entry(request, &entry);
+}
+
+void forget(fuse_req_t request, fuse_ino_t /*inode*/, std::uint64_t /*lookups*/) { fuse_reply_none(request); }
+
+void forgetMany(fuse_req_t request, std::size_t /*count*/, fuse_forget_data* /*forgets*/) { fuse_reply_none(request); }
+
+void getattr(fuse_req_t request, fuse_ino_t inode, fuse_file_info* /*file*/)
+{
+    const MountedTree& mounted = mountedOf(request);
+    if (!isNode(mounted, inode)) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    const struct stat attributes = attributesOf(mounted, nodeOf(inode));
+    fuse_reply_attr(request, &attributes, cacheSeconds);
+}
+
+// Opens need not reach here: where the kernel can do without them, ENOSYS
+// tells it to open files and folders itself from then on.
+void open(fuse_req_t request, fuse_ino_t /*inode*/, fuse_file_info* file)
+{
+    if ((file->flags & O_ACCMODE) != O_RDONLY) {
+        fuse_reply_err(request, EROFS);
+    } else if (mountedOf(request).opensInKernel) {
+        fuse_reply_err(request, ENOSYS);
+    } else {
+        file->keep_cache = 1;
+        fuse_reply_open(request, file);
+    }
+}
+
+void opendir(fuse_req_t request, fuse_ino_t /*inode*/, fuse_file_info* file)
+{
+    if (mountedOf(request).opensInKernel) {
+        fuse_reply_err(request, ENOSYS);
+    } else {
+        fuse_reply_open(request, file);
+    }
+}
+
+void read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, fuse_file_info* /*file*/)
+{
+    const MountedTree& mounted = mountedOf(request);
+    if (!isNode(mounted, inode) || mounted.tree->isFolder(nodeOf(inode))) {
+        fuse_reply_err(request, EISDIR);
+        return;
+    }
+    const std::int64_t fileSize = mounted.tree->dataSize(nodeOf(inode));
+    const std::int64_t count =
+        offset >= fileSize ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(size), fileSize - offset);
+    // the bytes go straight from the archive's file (spliced where the kernel
+    // can): a file that shrank since gives what it still holds
+    fuse_bufvec data = FUSE_BUFVEC_INIT(static_cast<std::size_t>(count));
+    data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+    data.buf[0].fd = static_cast<int>(mounted.archive->nativeHandle());
+    data.buf[0].pos = mounted.tree->dataOffset(nodeOf(inode)) + offset;
+    fuse_reply_data(request, &data, FUSE_BUF_SPLICE_MOVE);
+}
+
+// Directory offsets: 0 is ".", 1 is "..", 2 the first child, and 3 + N the
+// child after node N.
+template <bool plus> void listFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset)
+{
+    const MountedTree& mounted = mountedOf(request);
+    if (!isNode(mounted, inode) || !mounted.tree->isFolder(nodeOf(inode))) {
+        fuse_reply_err(request, ENOTDIR);
+        return;
+    }
+    const tre::Tree& tree = *mounted.tree;
+    const tre::Tree::Node folder = nodeOf(inode);
+    std::vector<char> buffer(size);
+    std::size_t used = 0;
+    // false when the entry no longer fits
+    const auto add = [&](const char* name, tre::Tree::Node node, off_t next) {
+        std::size_t length = 0;
+        if constexpr (plus) {
+            const fuse_entry_param entry = entryOf(mounted, node);
+            length = fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry, next);
+        } else {
+            const struct stat attributes = attributesOf(mounted, node);
+            length = fuse_add_direntry(request, buffer.data() + used, size - used, name, &attributes, next);
+        }
+        if (length > size - used) {
+            return false;
+        }
+        used += length;
+        return true;
+    };
+    bool room = true;
+    if (offset == 0) {
+        room = add(".", folder, 1);
+    }
+    if (room && offset <= 1) {
+        room = add("..", tree.parent(folder), 2);
+    }
+    tre::Tree::Node child =
+        offset <= 2 ? tree.firstChild(folder) : tree.nextSibling(static_cast<tre::Tree::Node>(offset - 3));
+    std::string name;
+    for (; room && child != tre::Tree::none; child = tree.nextSibling(child)) {
+        name.assign(tree.name(child));
+        room = add(name.c_str(), child, static_cast<off_t>(child) + 3);
+    }
+    fuse_reply_buf(request, buffer.data(), used);
+}
+
+void readdir(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, fuse_file_info* /*file*/)
+{
+    listFolder<false>(request, inode, size, offset);
+}
+
+void readdirplus(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, fuse_file_info* /*file*/)
+{
+    listFolder<true>(request, inode, size, offset);
+}
+
+void statfs(fuse_req_t request, fuse_ino_t /*inode*/)
+{
+    const MountedTree& mounted = mountedOf(request);
+    struct statvfs figures {};
+    figures.f_bsize = 4096;
+    figures.f_frsize = 4096;
+    figures.f_blocks = static_cast<fsblkcnt_t>((mounted.archive->size() + 4095) / 4096);
+    figures.f_files = mounted.tree->nodeCount();
+    figures.f_namemax = tre::Entry::nameFieldSize;
+    figures.f_flag = ST_RDONLY;
+    fuse_reply_statfs(request, &figures);
+}
+
+// Every change: a read-only file system.
+void refuse(fuse_req_t request) { fuse_reply_err(request, EROFS); }
+
+} // namespace
+
+const fuse_lowlevel_ops& mountedTreeOperations()
+{
+    static const fuse_lowlevel_ops operations = [] {
+        fuse_lowlevel_ops ops{};
+        ops.init = init;
+        ops.lookup = lookup;
+        ops.forget = forget;
+        ops.forget_multi = forgetMany;
+        ops.getattr = getattr;
+        ops.open = open;
+        ops.opendir = opendir;
+        ops.read = read;
+        ops.readdir = readdir;
+        ops.readdirplus = readdirplus;
+        ops.statfs = statfs;
+        ops.setattr = [](fuse_req_t request, fuse_ino_t, struct stat*, int, fuse_file_info*) { refuse(request); };
+        ops.mknod = [](fuse_req_t request, fuse_ino_t, const char*, mode_t, dev_t) { refuse(request); };
+        ops.mkdir = [](fuse_req_t request, fuse_ino_t, const char*, mode_t) { refuse(request); };
+        ops.unlink = [](fuse_req_t request, fuse_ino_t, const char*) { refuse(request); };
+        ops.rmdir = [](fuse_req_t request, fuse_ino_t, const char*) { refuse(request); };
+        ops.symlink = [](fuse_req_t request, const char*, fuse_ino_t, const char*) { refuse(request); };
+        ops.rename = [](fuse_req_t request, fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned int) {
+            refuse(request);
+        };
+        ops.link = [](fuse_req_t request, fuse_ino_t, fuse_ino_t, const char*) { refuse(request); };
+        ops.write = [](fuse_req_t request, fuse_ino_t, const char*, std::size_t, off_t, fuse_file_info*) {
+            refuse(request);
+        };
+        ops.create = [](fuse_req_t request, fuse_ino_t, const char*, mode_t, fuse_file_info*) { refuse(request); };
+        ops.setxattr = [](fuse_req_t request, fuse_ino_t, const char*, const char*, std::size_t, int) {
+            refuse(request);
+        };
+        ops.removexattr = [](fuse_req_t request, fuse_ino_t, const char*) { refuse(request); };
+        ops.fallocate = [](fuse_req_t request, fuse_ino_t, int, off_t, off_t, fuse_file_info*) { refuse(request); };
+        return ops;
+    }();
+    return operations;
+}

@@ -1,0 +1,369 @@
+// Runs the real tremount: mounts archives, looks at them through the file
+// system, and unmounts what it mounted, also when a test fails. Where FUSE
+// cannot be used here, every test skips and says why.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <random>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+
+#include "ArchiveWriter.h"
+#include "TestSupport.h"
+
+namespace {
+
+std::string shellWord(const std::string& argument) { return "'" + argument + "'"; }
+
+std::string tremount() { return shellWord(TREMOUNT_EXECUTABLE); }
+
+bool isMounted(const std::filesystem::path& folder)
+{
+    return runShellCommand("mountpoint -q " + shellWord(folder.string())) == 0;
+}
+
+// Why FUSE cannot be used here; empty when it can.
+std::string whyNoFuse()
+{
+    static const std::string reason = [] {
+        if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+            return std::string("no usable /dev/fuse");
+        }
+        if (runShellCommand("command -v fusermount3 >/dev/null 2>&1") != 0) {
+            return std::string("no fusermount3 (Debian's fuse3)");
+        }
+        const TempDir dir;
+        ArchiveWriter().writeTo(dir.path() / "a.tre");
+        std::filesystem::create_directory(dir.path() / "m");
+        if (runShellCommand(tremount() + " " + shellWord((dir.path() / "a.tre").string()) + " " +
+                            shellWord((dir.path() / "m").string()) + " 2>/dev/null") != 0) {
+            return std::string("this machine refuses FUSE mounts");
+        }
+        runShellCommand("fusermount3 -u " + shellWord((dir.path() / "m").string()));
+        return std::string();
+    }();
+    return reason;
+}
+
+// An archive mounted at a fresh folder for the scope of a test.
+class Mount {
+public:
+    Mount(const std::filesystem::path& archive, const std::filesystem::path& folder, const std::string& options = "")
+        : folder_(folder)
+    {
+        std::filesystem::create_directories(folder);
+        status_ = runShellCommand(tremount() + " " + options + " " + shellWord(archive.string()) + " " +
+                                  shellWord(folder.string()));
+    }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    ~Mount()
+    {
+        if (isMounted(folder_)) {
+            runShellCommand("fusermount3 -u " + shellWord(folder_.string()) + " || umount -l " +
+                            shellWord(folder_.string()));
+        }
+    }
+    [[nodiscard]] int status() const { return status_; }
+
+private:
+    std::filesystem::path folder_;
+    int status_;
+};
+
+class MountTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const std::string reason = whyNoFuse(); !reason.empty()) {
+            GTEST_SKIP() << reason;
+        }
+    }
+
+    // What tretool -x leaves in an empty folder, beside what the mount shows.
+    void expectSameAsExtraction(const std::filesystem::path& archivePath)
+    {
+        const std::filesystem::path extracted = dir.path() / "extracted";
+        std::filesystem::remove_all(extracted);
+        runToolWith({"-f", archivePath.string(), "-x", extracted.string()}, false, nullptr);
+        std::filesystem::create_directories(extracted);
+        const Mount mount(archivePath, mnt);
+        ASSERT_EQ(mount.status(), 0);
+        EXPECT_EQ(runShellCommand("diff -r " + shellWord(extracted.string()) + " " + shellWord(mnt.string())), 0);
+    }
+
+    TempDir dir;
+    std::filesystem::path archive = dir.path() / "a.tre";
+    std::filesystem::path mnt = dir.path() / "mnt";
+};
+
+} // namespace
+
+TEST_F(MountTest, ShowsWhatExtractionWrites)
+{
+    ArchiveWriter sample;
+    sample.add("readme.txt", "hello\n")
+        .add("docs/guide.txt", "guide")
+        .add("data/levels/1.dat", std::string("\0\r\n", 3));
+    ArchiveWriter hostile;
+    hostile.add("../escape", "x")
+        .add("/etc/passwd", "x")
+        .add("a", "file first")
+        .add("a/b", "under a file")
+        .add("c/d", "folder first")
+        .add("c", "where a folder is")
+        .add("docs\\win/x", "backslashes")
+        .add("./d//e", "dots")
+        .add("dup", "old")
+        .add("dup", "new")
+        .add("\x1b[2J\xff", "bytes")
+        .add(TestRecord{.name = "negative", .data = "abc", .size = -1})
+        .add(TestRecord{.name = "past-end", .data = "ab", .size = 5})
+        .claimCount(100);
+    ArchiveWriter generated;
+    std::mt19937 random(7);
+    for (int i = 0; i < 3000; ++i) {
+        generated.add("f" + std::to_string(random() % 30) + "/s" + std::to_string(random() % 7) + "/e" +
+                          std::to_string(i),
+                      std::string(random() % 3000, static_cast<char>('a' + i % 26)));
+    }
+    for (const ArchiveWriter* writer : {&sample, &hostile, &generated}) {
+        writer->writeTo(archive);
+        expectSameAsExtraction(archive);
+    }
+}
+
+TEST_F(MountTest, AttributesSayWhatAReadGives)
+{
+    ArchiveWriter()
+        .add("top/a.txt", "12345")
+        .add("top/sub/b", "")
+        .add("top/sub2/c", "x")
+        .add("big", std::string(1000, 'b'))
+        .writeTo(archive);
+    std::filesystem::last_write_time(archive, std::filesystem::file_time_type::clock::now() - std::chrono::hours(30));
+    struct stat archiveStatus {};
+    ASSERT_EQ(::stat(archive.c_str(), &archiveStatus), 0);
+    const Mount mount(archive, mnt);
+    ASSERT_EQ(mount.status(), 0);
+    struct Case {
+        const char* path;
+        mode_t mode;
+        off_t size;
+        nlink_t links;
+    };
+    const std::vector<Case> cases{
+        {"", S_IFDIR | 0555, -1, 3},         {"top", S_IFDIR | 0555, -1, 4},      {"top/sub", S_IFDIR | 0555, -1, 2},
+        {"top/a.txt", S_IFREG | 0444, 5, 1}, {"top/sub/b", S_IFREG | 0444, 0, 1}, {"big", S_IFREG | 0444, 1000, 1},
+    };
+    std::set<ino_t> inodes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        struct stat status {};
+        ASSERT_EQ(::stat((mnt / c.path).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode, c.mode);
+        EXPECT_EQ(status.st_nlink, c.links);
+        EXPECT_EQ(status.st_uid, ::getuid());
+        EXPECT_EQ(status.st_gid, ::getgid());
+        EXPECT_EQ(status.st_mtim.tv_sec, archiveStatus.st_mtim.tv_sec);
+        EXPECT_EQ(status.st_mtim.tv_nsec, archiveStatus.st_mtim.tv_nsec);
+        EXPECT_EQ(status.st_atim.tv_sec, archiveStatus.st_mtim.tv_sec);
+        EXPECT_EQ(status.st_ctim.tv_sec, archiveStatus.st_mtim.tv_sec);
+        if (c.size >= 0) {
+            EXPECT_EQ(status.st_size, c.size);
+            EXPECT_EQ(status.st_blocks, (c.size + 511) / 512);
+        }
+        EXPECT_TRUE(inodes.insert(status.st_ino).second);
+    }
+}
+
+// Every kind of change fails with EROFS, and nothing changes.
+TEST_F(MountTest, EveryChangeIsRefused)
+{
+    ArchiveWriter().add("file", "data").add("folder/inner", "x").writeTo(archive);
+    const Mount mount(archive, mnt);
+    ASSERT_EQ(mount.status(), 0);
+    const std::string file = (mnt / "file").string();
+    const std::string folder = (mnt / "folder").string();
+    const std::string fresh = (mnt / "fresh").string();
+    const std::vector<std::pair<const char*, std::function<int()>>> changes{
+        {"create", [&] { return ::open(fresh.c_str(), O_WRONLY | O_CREAT, 0644); }},
+        {"open for writing", [&] { return ::open(file.c_str(), O_WRONLY); }},
+        {"open for reading and writing", [&] { return ::open(file.c_str(), O_RDWR); }},
+        {"truncate", [&] { return ::truncate(file.c_str(), 0); }},
+        {"unlink", [&] { return ::unlink(file.c_str()); }},
+        {"rename", [&] { return ::rename(file.c_str(), fresh.c_str()); }},
+        {"mkdir", [&] { return ::mkdir(fresh.c_str(), 0755); }},
+        {"rmdir", [&] { return ::rmdir(folder.c_str()); }},
+        {"symlink", [&] { return ::symlink("file", fresh.c_str()); }},
+        {"link", [&] { return ::link(file.c_str(), fresh.c_str()); }},
+        {"chmod", [&] { return ::chmod(file.c_str(), 0777); }},
+        {"chown", [&] { return ::chown(file.c_str(), 1, 1); }},
+        {"utimes", [&] { return ::utimensat(AT_FDCWD, file.c_str(), nullptr, 0); }},
+        {"setxattr", [&] { return ::setxattr(file.c_str(), "user.x", "1", 1, 0); }},
+        {"removexattr", [&] { return ::removexattr(file.c_str(), "user.x"); }},
+        {"mknod", [&] { return ::mknod(fresh.c_str(), S_IFIFO | 0644, 0); }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        errno = 0;
+        EXPECT_EQ(change(), -1);
+        EXPECT_EQ(errno, EROFS);
+    }
+    EXPECT_EQ(readFile(mnt / "file"), "data");
+    EXPECT_FALSE(std::filesystem::exists(mnt / "fresh"));
+}
+
+// pread at any offset and length, many readers at once, mmap and sendfile:
+// always the entry's bytes.
+TEST_F(MountTest, ReadsOfEveryKindGiveTheEntrysBytes)
+{
+    std::string big(3 << 20, '\0');
+    std::mt19937 random(11);
+    for (char& c : big) {
+        c = static_cast<char>(random());
+    }
+    const std::string small = "small entry";
+    ArchiveWriter().add("small", small).add("dir/big", big).writeTo(archive);
+    const Mount mount(archive, mnt);
+    ASSERT_EQ(mount.status(), 0);
+    const std::string bigPath = (mnt / "dir/big").string();
+
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (unsigned t = 0; t < 4; ++t) {
+        readers.emplace_back([&, t] {
+            std::mt19937 mine(t);
+            const int fd = ::open(bigPath.c_str(), O_RDONLY);
+            std::string buffer(300000, '\0');
+            for (int i = 0; i < 200; ++i) {
+                const auto at = static_cast<off_t>(mine() % (big.size() + 1000));
+                const auto length = static_cast<std::size_t>(mine() % buffer.size());
+                const ssize_t got = ::pread(fd, buffer.data(), length, at);
+                const std::size_t expected = at >= static_cast<off_t>(big.size())
+                                                 ? 0
+                                                 : std::min(length, big.size() - static_cast<std::size_t>(at));
+                if (got != static_cast<ssize_t>(expected) ||
+                    (expected > 0 && buffer.compare(0, expected, big, static_cast<std::size_t>(at), expected) != 0)) {
+                    ++wrong;
+                }
+            }
+            ::close(fd);
+        });
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(wrong, 0);
+
+    const int fd = ::open(bigPath.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    void* mapped = ::mmap(nullptr, big.size(), PROT_READ, MAP_PRIVATE, fd, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    EXPECT_EQ(std::string_view(static_cast<const char*>(mapped), big.size()), big);
+    ::munmap(mapped, big.size());
+
+    const std::filesystem::path copy = dir.path() / "copy";
+    const int out = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    off_t from = 0;
+    std::size_t sent = 0;
+    for (ssize_t got = 1; got > 0 && sent < big.size(); sent += static_cast<std::size_t>(std::max<ssize_t>(got, 0))) {
+        got = ::sendfile(out, fd, &from, big.size() - sent);
+    }
+    ::close(out);
+    ::close(fd);
+    EXPECT_EQ(readFile(copy), big);
+    EXPECT_EQ(readFile(mnt / "small"), small);
+}
+
+// The archive is held open: replaced or deleted, the mount serves what was
+// mounted; truncated, reads return what is left.
+TEST_F(MountTest, TheMountedArchiveIsHeld)
+{
+    const std::string data(100000, 'd');
+    ArchiveWriter().add("a", "first").add("b", data).writeTo(archive);
+    const Mount mount(archive, mnt);
+    ASSERT_EQ(mount.status(), 0);
+    const std::filesystem::path other = dir.path() / "other.tre";
+    ArchiveWriter().add("a", "OTHER").writeTo(other);
+    std::filesystem::rename(other, archive);
+    EXPECT_EQ(readFile(mnt / "a"), "first");
+    std::filesystem::remove(archive);
+    EXPECT_EQ(readFile(mnt / "b"), data);
+}
+
+TEST_F(MountTest, ATruncatedArchiveGivesWhatIsLeft)
+{
+    const std::string data(100000, 'd');
+    ArchiveWriter().add("b", data).writeTo(archive);
+    const Mount mount(archive, mnt);
+    ASSERT_EQ(mount.status(), 0);
+    std::filesystem::resize_file(archive, 8 + 74 + 1000);
+    EXPECT_EQ(readFile(mnt / "b"), std::string(1000, 'd'));
+}
+
+// In the foreground, SIGTERM unmounts; the left-out entries are listed
+// there, terminal-safe where standard error is a terminal.
+TEST_F(MountTest, TheForegroundUnmountsOnSigtermAndListsWhatIsLeftOut)
+{
+    ArchiveWriter().add("../up", "x").add("f", "1").add("f/g", "2").add("ok", "3").writeTo(archive);
+    std::filesystem::create_directories(mnt);
+    const std::filesystem::path err = dir.path() / "err.txt";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(errFd, STDERR_FILENO);
+        ::execl(TREMOUNT_EXECUTABLE, "tremount", "-f", archive.c_str(), mnt.c_str(), nullptr);
+        ::_exit(127);
+    }
+    for (int i = 0; i < 500 && !isMounted(mnt); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(isMounted(mnt));
+    EXPECT_EQ(readFile(mnt / "ok"), "3");
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(isMounted(mnt));
+    EXPECT_EQ(readFile(err),
+              "tremount: entry 0 (../up) is left out: unsafe name\n"
+              "tremount: entry 2 (f/g) is left out: a file stands where a folder of its path should be\n");
+}
+
+TEST_F(MountTest, CommandLineMessages)
+{
+    ArchiveWriter().add("a", "1").writeTo(archive);
+    std::filesystem::create_directories(mnt);
+    const std::filesystem::path out = dir.path() / "out.txt";
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string expected; // the start of standard output and error together
+    };
+    const std::vector<Case> cases{
+        {"--version", 0, "tremount "},
+        {"--help", 0, "usage: tremount [options] ARCHIVE MOUNTPOINT"},
+        {shellWord((dir.path() / "missing.tre").string()) + " " + shellWord(mnt.string()), 1,
+         "tremount: cannot open archive (" + (dir.path() / "missing.tre").string() + "): No such file or directory\n"},
+        {shellWord(dir.path().string()) + " " + shellWord(mnt.string()), 1,
+         "tremount: cannot open archive (" + dir.path().string() + "): Is a directory\n"},
+        {shellWord(archive.string()) + " " + shellWord((dir.path() / "no-such-folder").string()), 1, "tremount: "},
+        {shellWord(archive.string()), 1, "usage: tremount"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(runShellCommand(tremount() + " " + c.arguments + " >" + shellWord(out.string()) + " 2>&1"), c.status);
+        EXPECT_EQ(readFile(out).substr(0, c.expected.size()), c.expected) << readFile(out);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing.tre")); // never created
+}
