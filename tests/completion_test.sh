@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the completions that tretool's bash completion offers.
-# Usage: completion_test.sh <completion file> <tretool> <make_sample>
+# Usage: completion_test.sh <completion file> <tretool> <make_sample> [<tremount's completion file>]
 set -u
 export LC_ALL=C
 # shellcheck source=/dev/null
@@ -53,6 +53,32 @@ expect "" -f missing.tre -o ""
 expect "" -f . -o ""
 expect "" -o ""
 [[ -e missing.tre ]] && { ((failed += 1)); echo "FAIL: completing created missing.tre"; }
+
+if [[ -n ${4:-} ]]; then
+    # shellcheck source=/dev/null
+    source "$4"
+    expect_tremount() { # "<completions>" word...: the last word is the one completed
+        local expected=$1
+        shift
+        COMP_WORDS=(tremount "$@")
+        COMP_CWORD=$#
+        COMPREPLY=()
+        _tremount
+        local actual
+        actual=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')
+        if [[ $actual == "$expected" ]]; then
+            ((passed += 1))
+        else
+            ((failed += 1))
+            echo "FAIL: tremount $* -> '$actual', expected '$expected'"
+        fi
+    }
+    expect_tremount "sample.tre sample.txt samples" "sam"
+    expect_tremount "samples" -f sample.tre "sam"
+    expect_tremount "" sample.tre samples "s"
+    expect_tremount "allow_other allow_root" -o "allow"
+    expect_tremount "--help --version" "--"
+fi
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
