@@ -9,13 +9,16 @@
 //   sparse.tre    4 GiB, nearly all holes, whose header claims 2^31-1 entries
 //   tree.tre      TREE entries of 100 to 8,000 bytes, a hundred to a folder
 //   tree/         the same files, as a folder tree (for tar)
-// Usage: make_archives <folder> <entries> <huge MiB> <tree entries> [<tree folder>]
-// (tree.tre and tree/ go to the tree folder when one is given)
+//   random.tre    one entry "big" of RANDOM MiB of random bytes (for the mount)
+// Usage: make_archives <folder> <entries> <huge MiB> <tree entries> [<tree folder> [<random MiB>]]
+// (tree.tre, tree/ and random.tre go to the tree folder when one is given)
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -98,19 +101,42 @@ void writeTree(const std::filesystem::path& folder, std::int32_t entries)
     writer.writeTo(folder / "tree.tre");
 }
 
+void writeRandom(const std::filesystem::path& folder, std::int64_t mebibytes)
+{
+    const std::int64_t size = mebibytes * mebibyte;
+    std::ofstream archive(folder / "random.tre", std::ios::binary | std::ios::trunc);
+    const std::string directory =
+        ArchiveWriter().add(TestRecord{.name = "big", .size = static_cast<std::int32_t>(size)}).bytes();
+    archive.write(directory.data(), static_cast<std::streamsize>(directory.size()));
+    std::mt19937_64 random(2026);
+    std::vector<std::uint64_t> block(static_cast<std::size_t>(mebibyte) / 8);
+    for (std::int64_t written = 0; written < size; written += mebibyte) {
+        std::generate(block.begin(), block.end(), std::ref(random));
+        archive.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(mebibyte));
+    }
+    if (!archive) {
+        throw std::runtime_error("cannot write the random archive");
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    if (argc != 5 && argc != 6) {
-        std::cerr << "usage: make_archives <folder> <entries> <huge MiB> <tree entries> [<tree folder>]\n";
+    if (argc < 5 || argc > 7) {
+        std::cerr
+            << "usage: make_archives <folder> <entries> <huge MiB> <tree entries> [<tree folder> [<random MiB>]]\n";
         return 2;
     }
     try {
         const std::filesystem::path folder = argv[1];
         writeBig(folder, std::stoi(argv[2]));
         writeHuge(folder, std::stoll(argv[3]));
-        writeTree(argc == 6 ? std::filesystem::path(argv[5]) : folder, std::stoi(argv[4]));
+        const std::filesystem::path treeFolder = argc >= 6 ? std::filesystem::path(argv[5]) : folder;
+        writeTree(treeFolder, std::stoi(argv[4]));
+        if (argc == 7) {
+            writeRandom(treeFolder, std::stoll(argv[6]));
+        }
         writeNames(folder);
         ArchiveWriter().add("a.txt", "a").add("b/c.txt", "bc").add("d", "").writeTo(folder / "small.tre");
         ArchiveWriter().claimCount(0x7fffffff).add("first.bin", "sixteen bytes...").writeTo(folder / "sparse.tre");

@@ -49,9 +49,10 @@ std::map<std::string, Item> reference(const tre::Archive& archive)
     return items;
 }
 
-void flatten(const tre::Tree& tree, tre::Tree::Node folder, const std::string& prefix, std::map<std::string, Item>& items)
+void flatten(const tre::Tree& tree, tre::Tree::Node folder, const std::string& prefix,
+             std::map<std::string, Item>& items)
 {
-    for (tre::Tree::Node node = tree.firstChild(folder); node != tre::Tree::none; node = tree.nextSibling(node)) {
+    for (const tre::Tree::Node node : tree.children(folder)) {
         const std::string path = prefix + std::string(tree.name(node));
         require(tree.find(folder, tree.name(node)) == node && tree.parent(node) == folder);
         require(items.emplace(path, tree.isFolder(node) ? folderItem : Item{tree.dataOffset(node), tree.dataSize(node)})

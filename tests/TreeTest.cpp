@@ -17,7 +17,7 @@ using Listing = std::map<std::string, std::string>;
 void describe(const tre::Tree& tree, tre::Tree::Node folder, const std::string& prefix, const std::string& bytes,
               Listing& listing)
 {
-    for (tre::Tree::Node node = tree.firstChild(folder); node != tre::Tree::none; node = tree.nextSibling(node)) {
+    for (const tre::Tree::Node node : tree.children(folder)) {
         const std::string path = prefix + std::string(tree.name(node));
         EXPECT_EQ(tree.parent(node), folder);
         EXPECT_EQ(tree.find(folder, tree.name(node)), node);
@@ -48,40 +48,36 @@ Listing describe(const std::filesystem::path& folder)
 TEST(Tree, IsWhatAnExtractionWritesIntoAnEmptyFolder)
 {
     const std::vector<std::pair<const char*, ArchiveWriter>> archives{
-        {"folders and duplicates",
-         ArchiveWriter()
-             .add("readme.txt", "R")
-             .add("docs/a.txt", "A")
-             .add("docs\\sub/b.txt", "B")
-             .add("./docs//a.txt", "NEW") // the same path: the later entry wins
-             .add("docs/sub/../x", "unsafe")
-             .add("empty", "")},
-        {"files and folders wanting one path",
-         ArchiveWriter()
-             .add("a", "file first")
-             .add("a/b", "under a file")
-             .add("c/d", "folder first")
-             .add("c", "where a folder is")
-             .add("c/d/e", "under a file again")
-             .add("c/d", "replaced")},
-        {"unsafe and odd names",
-         ArchiveWriter()
-             .add("", "e")
-             .add(".", "dot")
-             .add("/abs", "x")
-             .add("\\abs", "x")
-             .add("C:x", "x")
-             .add("..", "x")
-             .add("...", "three dots")
-             .add("caf\xc3\xa9/\xff\x01", "bytes")
-             .add(std::string(65, 'n'), "long")},
-        {"damaged data",
-         ArchiveWriter()
-             .add(TestRecord{.name = "negative", .data = "abc", .size = -1})
-             .add(TestRecord{.name = "past/end", .data = "ab", .size = 3})
-             .add(TestRecord{.name = "far", .data = "x", .offset = 1 << 20})
-             .add(TestRecord{.name = "before", .data = "x", .offset = -4})
-             .claimCount(9)},
+        {"folders and duplicates", ArchiveWriter()
+                                       .add("readme.txt", "R")
+                                       .add("docs/a.txt", "A")
+                                       .add("docs\\sub/b.txt", "B")
+                                       .add("./docs//a.txt", "NEW") // the same path: the later entry wins
+                                       .add("docs/sub/../x", "unsafe")
+                                       .add("empty", "")},
+        {"files and folders wanting one path", ArchiveWriter()
+                                                   .add("a", "file first")
+                                                   .add("a/b", "under a file")
+                                                   .add("c/d", "folder first")
+                                                   .add("c", "where a folder is")
+                                                   .add("c/d/e", "under a file again")
+                                                   .add("c/d", "replaced")},
+        {"unsafe and odd names", ArchiveWriter()
+                                     .add("", "e")
+                                     .add(".", "dot")
+                                     .add("/abs", "x")
+                                     .add("\\abs", "x")
+                                     .add("C:x", "x")
+                                     .add("..", "x")
+                                     .add("...", "three dots")
+                                     .add("caf\xc3\xa9/\xff\x01", "bytes")
+                                     .add(std::string(65, 'n'), "long")},
+        {"damaged data", ArchiveWriter()
+                             .add(TestRecord{.name = "negative", .data = "abc", .size = -1})
+                             .add(TestRecord{.name = "past/end", .data = "ab", .size = 3})
+                             .add(TestRecord{.name = "far", .data = "x", .offset = 1 << 20})
+                             .add(TestRecord{.name = "before", .data = "x", .offset = -4})
+                             .claimCount(9)},
     };
     for (const auto& [what, writer] : archives) {
         SCOPED_TRACE(what);
@@ -90,9 +86,11 @@ TEST(Tree, IsWhatAnExtractionWritesIntoAnEmptyFolder)
         const tre::Archive archive = tre::Archive::fromBytes(bytes);
         std::vector<std::pair<std::int32_t, tre::Outcome>> leftOut;
         const tre::Tree tree =
-            std::move(tre::Tree::build(archive, tre::platformPathRules, [&](const tre::Entry& entry, const tre::ExtractedEntry& result) {
-                leftOut.emplace_back(entry.number, result.outcome);
-            }).value());
+            std::move(tre::Tree::build(archive, tre::platformPathRules,
+                                       [&](const tre::Entry& entry, const tre::ExtractedEntry& result) {
+                                           leftOut.emplace_back(entry.number, result.outcome);
+                                       })
+                          .value());
         Listing inMemory;
         describe(tree, tre::Tree::root, "", bytes, inMemory);
         EXPECT_EQ(tree.nodeCount(), inMemory.size() + 1);

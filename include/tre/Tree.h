@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,9 +28,9 @@ namespace tre {
 // the end of the archive, none for a negative size).
 //
 // Nodes are numbered from 0, the root, in the order they were made, and
-// keep their numbers for the tree's life. About 20 bytes a node and the
-// bytes of each name: a million entries cost some 60 MB. Const operations
-// may run from several threads at once.
+// keep their numbers for the tree's life. About 26 bytes a node and the
+// bytes of each name: a million entries of 20 to 64 bytes cost some 60 MB.
+// Const operations may run from several threads at once.
 class Tree {
 public:
     using Node = std::uint32_t;
@@ -40,8 +41,9 @@ public:
     // extraction would give.
     using Skipped = std::function<void(const Entry& entry, const ExtractedEntry& outcome)>;
 
-    // Walks the archive's directory. Errors: the directory could not be read
-    // to its end (Step::readArchive).
+    // Walks the archive's directory. Errors (Step::readArchive): the
+    // directory could not be read to its end; std::errc::value_too_large
+    // past 2^27 nodes (a directory of gigabytes).
     static Result<Tree> build(const Archive& archive, PathRules rules = PathRules::posix, const Skipped& skipped = {});
 
     [[nodiscard]] std::size_t nodeCount() const { return nodes_.size(); }
@@ -51,10 +53,12 @@ public:
 
     // The child of a folder with this name; `none` where there is none.
     [[nodiscard]] Node find(Node folder, std::string_view name) const;
-    // A folder's children in the order they were made: the first, then
-    // each one's next; `none` after the last.
-    [[nodiscard]] Node firstChild(Node folder) const { return folders_[nodes_[folder].a].firstChild; }
-    [[nodiscard]] Node nextSibling(Node node) const { return nodes_[node].nextSibling; }
+    // A folder's children, in the order they were made.
+    [[nodiscard]] std::span<const Node> children(Node folder) const
+    {
+        const FolderRecord& record = folders_[nodes_[folder].a];
+        return {children_.data() + record.firstChild, record.childCount};
+    }
     [[nodiscard]] std::uint32_t subfolderCount(Node folder) const { return folders_[nodes_[folder].a].subfolders; }
 
     // Where a file's bytes lie in the archive, and how many there are.
@@ -63,28 +67,40 @@ public:
 
 private:
     static constexpr std::uint32_t folderMark = 0xFFFFFFFFU;
+    // a slot holds a node's number below these bits and a tag of its hash in them
+    static constexpr unsigned nodeBits = 27;
+    static constexpr std::uint32_t nodeMask = (1U << nodeBits) - 1;
+    static constexpr std::uint32_t freeSlot = 0xFFFFFFFFU;
 
     struct NodeRecord {
-        std::uint32_t nameAt;      // in names_: a length byte, then the name
-        std::uint32_t nextSibling;
+        std::uint32_t nameAt; // in names_: a length byte, then the name
         std::uint32_t parent;
         std::uint32_t a; // a file's data offset, a folder's index in folders_
         std::uint32_t b; // a file's data size, or folderMark
     };
     struct FolderRecord {
-        Node firstChild = none;
-        Node lastChild = none;
+        std::uint32_t firstChild = 0; // in children_
+        std::uint32_t childCount = 0;
         std::uint32_t subfolders = 0;
     };
 
     friend class TreeBuilder;
-    [[nodiscard]] std::size_t slotOf(Node folder, std::string_view name) const;
+    struct Slot {
+        std::size_t index;
+        std::uint32_t tag; // in the bits above nodeBits
+    };
+    [[nodiscard]] Slot slotOf(Node folder, std::string_view name) const;
+    // The slot where the node is, or the free slot where it would go.
+    [[nodiscard]] std::size_t probe(Node folder, std::string_view name) const;
 
     std::vector<NodeRecord> nodes_;
     std::vector<FolderRecord> folders_;
+    std::vector<Node> children_;
     std::string names_;
-    // open addressing over (parent, name): node numbers, `none` where free
-    std::vector<Node> slots_;
+    // open addressing over (parent, name), with a tag of the hash beside
+    // each node's number, so that a probe passes most nodes without reading
+    // them
+    std::vector<std::uint32_t> slots_;
 };
 
 } // namespace tre

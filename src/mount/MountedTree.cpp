@@ -1,8 +1,10 @@
 #include "mount/MountedTree.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -142,10 +144,12 @@ void read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, 
     data.buf[0].fd = static_cast<int>(mounted.archive->nativeHandle());
     data.buf[0].pos = mounted.tree->dataOffset(nodeOf(inode)) + offset;
     fuse_reply_data(request, &data, FUSE_BUF_SPLICE_MOVE);
+    if (mounted.readAhead != nullptr) {
+        mounted.readAhead->after(nodeOf(inode));
+    }
 }
 
-// Directory offsets: 0 is ".", 1 is "..", 2 the first child, and 3 + N the
-// child after node N.
+// Directory offsets: 0 is ".", 1 is "..", and 2 + N the folder's Nth child.
 template <bool plus> void listFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset)
 {
     const MountedTree& mounted = mountedOf(request);
@@ -155,37 +159,26 @@ template <bool plus> void listFolder(fuse_req_t request, fuse_ino_t inode, std::
     }
     const tre::Tree& tree = *mounted.tree;
     const tre::Tree::Node folder = nodeOf(inode);
+    const std::span<const tre::Tree::Node> children = tree.children(folder);
     std::vector<char> buffer(size);
     std::size_t used = 0;
-    // false when the entry no longer fits
-    const auto add = [&](const char* name, tre::Tree::Node node, off_t next) {
+    std::string name;
+    for (auto at = static_cast<std::size_t>(std::max<off_t>(offset, 0)); at < children.size() + 2; ++at) {
+        const tre::Tree::Node node = at == 0 ? folder : at == 1 ? tree.parent(folder) : children[at - 2];
+        name.assign(at == 0 ? "." : at == 1 ? ".." : tree.name(node));
+        const auto next = static_cast<off_t>(at + 1);
         std::size_t length = 0;
         if constexpr (plus) {
             const fuse_entry_param entry = entryOf(mounted, node);
-            length = fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry, next);
+            length = fuse_add_direntry_plus(request, buffer.data() + used, size - used, name.c_str(), &entry, next);
         } else {
             const struct stat attributes = attributesOf(mounted, node);
-            length = fuse_add_direntry(request, buffer.data() + used, size - used, name, &attributes, next);
+            length = fuse_add_direntry(request, buffer.data() + used, size - used, name.c_str(), &attributes, next);
         }
         if (length > size - used) {
-            return false;
+            break; // the rest in the next request
         }
         used += length;
-        return true;
-    };
-    bool room = true;
-    if (offset == 0) {
-        room = add(".", folder, 1);
-    }
-    if (room && offset <= 1) {
-        room = add("..", tree.parent(folder), 2);
-    }
-    tre::Tree::Node child =
-        offset <= 2 ? tree.firstChild(folder) : tree.nextSibling(static_cast<tre::Tree::Node>(offset - 3));
-    std::string name;
-    for (; room && child != tre::Tree::none; child = tree.nextSibling(child)) {
-        name.assign(tree.name(child));
-        room = add(name.c_str(), child, static_cast<off_t>(child) + 3);
     }
     fuse_reply_buf(request, buffer.data(), used);
 }
@@ -217,6 +210,89 @@ void statfs(fuse_req_t request, fuse_ino_t /*inode*/)
 void refuse(fuse_req_t request) { fuse_reply_err(request, EROFS); }
 
 } // namespace
+
+ReadAhead::ReadAhead(const MountedTree& mounted, fuse_session* session)
+    : mounted_(mounted), session_(session),
+      handed_(std::make_unique<std::atomic<std::uint64_t>[]>((mounted.tree->nodeCount() + 63) / 64)),
+      thread_([this] { run(); })
+{
+}
+
+ReadAhead::~ReadAhead()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void ReadAhead::after(tre::Tree::Node file)
+{
+    markHanded(file); // read: in the kernel's cache now
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        // a reader that outruns the hand needs none
+        if (queue_.size() >= 64) {
+            return;
+        }
+        queue_.push_back(file);
+    }
+    wake_.notify_one();
+}
+
+void ReadAhead::run()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (stopping_) {
+            return;
+        }
+        const tre::Tree::Node file = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        handFilesAfter(file);
+        lock.lock();
+    }
+}
+
+void ReadAhead::markHanded(tre::Tree::Node node) { handed_[node / 64].fetch_or(std::uint64_t{1} << (node % 64)); }
+
+void ReadAhead::handFilesAfter(tre::Tree::Node file)
+{
+    // up to 64 files and 1 MiB a time: enough to run ahead of a reader, too
+    // little to flood the cache
+    constexpr int maxFiles = 64;
+    constexpr std::int64_t maxBytes = std::int64_t{1} << 20;
+    const tre::Tree& tree = *mounted_.tree;
+    // Children are in the order they were made, so their numbers rise. The
+    // file right after is skipped: the reader is likely reading it already,
+    // and its page, locked for that read, would hold the hand back.
+    const std::span<const tre::Tree::Node> siblings = tree.children(tree.parent(file));
+    auto at = std::upper_bound(siblings.begin(), siblings.end(), file);
+    if (at != siblings.end()) {
+        ++at;
+    }
+    std::int64_t budget = maxBytes;
+    for (int files = 0; at != siblings.end() && files < maxFiles; ++at, ++files) {
+        const tre::Tree::Node next = *at;
+        const std::uint64_t bit = std::uint64_t{1} << (next % 64);
+        if (tree.isFolder(next) || tree.dataSize(next) > budget || (handed_[next / 64].load() & bit) != 0) {
+            continue;
+        }
+        budget -= tree.dataSize(next);
+        fuse_bufvec data = FUSE_BUFVEC_INIT(static_cast<std::size_t>(tree.dataSize(next)));
+        data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+        data.buf[0].fd = static_cast<int>(mounted_.archive->nativeHandle());
+        data.buf[0].pos = tree.dataOffset(next);
+        // a file the kernel does not know (yet) is simply not handed
+        if (fuse_lowlevel_notify_store(session_, inodeOf(next), 0, &data, FUSE_BUF_SPLICE_MOVE) == 0) {
+            markHanded(next);
+        }
+    }
+}
 
 const fuse_lowlevel_ops& mountedTreeOperations()
 {

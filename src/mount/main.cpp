@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <iostream>
 #include <malloc.h>
+#include <new>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,11 +41,17 @@ int takeArchive(void* data, const char* argument, int key, fuse_args* /*argument
     return 1;
 }
 
-// FUSE's own messages, in this program's form.
+// FUSE's own messages, in this program's form. FUSE may write a line in
+// pieces: only the start of a line gets the name.
 void logToStandardError(fuse_log_level /*level*/, const char* format, va_list arguments)
 {
-    std::fputs("tremount: ", stderr);
+    static bool lineStart = true;
+    if (lineStart) {
+        std::fputs("tremount: ", stderr);
+    }
+    const std::string_view text(format);
     std::vfprintf(stderr, format, arguments);
+    lineStart = !text.empty() && text.back() == '\n';
 }
 
 std::string reasonFor(const tre::ExtractedEntry& result)
@@ -157,6 +165,9 @@ int run(int argc, char* argv[])
     session.mounted = true;
     // the tree is whole and mounted: whoever waits for the command may look
     fuse_daemonize(options.foreground);
+    // (threads only after the fork)
+    ReadAhead readAhead(mounted, session.session);
+    mounted.readAhead = &readAhead;
     int status = 0;
     if (options.singlethread != 0) {
         status = fuse_session_loop(session.session);
@@ -180,5 +191,10 @@ int main(int argc, char* argv[])
     // at once: the mount lives long, and a million entries are tens of MB
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     fuse_set_log_func(logToStandardError);
-    return run(argc, argv);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "tremount: out of memory\n";
+        return 1;
+    }
 }
