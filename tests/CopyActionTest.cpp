@@ -203,3 +203,32 @@ TEST_F(CopyActionTest, ArchiveThatGrowsAfterLoadingIsCopiedWhole)
     EXPECT_FALSE(report.failed()) << output.str();
     EXPECT_EQ(readFile(out), "0123456789abcdef" + data);
 }
+
+// A read that fails, not at the end of the file, gives its reason; a write
+// that fails gives its own first.
+TEST(CopyReport, FailuresGiveTheirReasons)
+{
+    tre::Entry entry;
+    entry.number = 4;
+    entry.size = 3;
+    struct Case {
+        tre::CopyResult copy;
+        std::string output;
+    };
+    const std::error_code io = std::make_error_code(std::errc::io_error);
+    const std::error_code full = std::make_error_code(std::errc::no_space_on_device);
+    const std::vector<Case> cases{
+        {{.bytes = 2, .readError = io, .writeError = {}},
+         "Exit Message: Read only 2 of 3 bytes of entry 4: " + io.message() + ".\n"},
+        {{.bytes = 2, .readError = {}, .writeError = {}}, "Exit Message: Read only 2 of 3 bytes of entry 4.\n"},
+        {{.bytes = 1, .readError = io, .writeError = full},
+         "Exit Message: Cannot write output file (out): " + full.message() + ".\n"},
+        {{.bytes = 3, .readError = {}, .writeError = {}}, ""},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream output;
+        Report report(output, {});
+        EXPECT_EQ(reportCopyResult(report, entry, c.copy, "out"), c.output.empty());
+        EXPECT_EQ(output.str(), c.output);
+    }
+}

@@ -313,6 +313,50 @@ TEST_F(EndToEndTest, FoldersThatMayBeWrittenButNotReadTakeFiles)
     }
 }
 
+// The reasons that need another user, a read-only file system or a file
+// that fails to read: each message ends with the system's own words.
+TEST_F(EndToEndTest, MessagesGiveTheSystemsReasons)
+{
+    ArchiveWriter().add("a", "1").writeTo(archive);
+    const std::string report = "Outputting file (a) to file (" + out + ").\nFilesize is 1, and file offset is 82.\n";
+    const std::string readOnly = dir / "read-only";
+    std::filesystem::create_directories(readOnly);
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string prefix; // what runs the tool
+        std::string output;
+        const char* needs;  // what the machine must offer, or null
+    };
+    const std::vector<Case> cases{
+        // reading address 0 of the tool's own memory fails: a file that cannot be read
+        {{"-f", "/proc/self/mem", "-l"}, "",
+         "Exit Message: Cannot open archive (/proc/self/mem)" + because(std::errc::io_error) + ".\n", "/proc/self/mem"},
+        {{"-f", archive, "-o", "0", readOnly + "/x"},
+         "unshare -m sh -c 'mount --bind " + readOnly + " " + readOnly + " && mount -o remount,bind,ro " + readOnly +
+             R"( && exec "$0" "$@"' )",
+         "Outputting file (a) to file (" + readOnly + "/x).\nFilesize is 1, and file offset is 82.\n" +
+             "Exit Message: Cannot write output file (" + readOnly + "/x)" +
+             because(std::errc::read_only_file_system) + ".\n",
+         "unshare"},
+        {{"-f", archive, "-o", "0", out}, "setpriv --reuid=nobody --regid=nogroup --clear-groups ",
+         report + "Exit Message: Cannot write output file (" + out + ")" + because(std::errc::permission_denied) + ".\n",
+         "setpriv"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.needs);
+        if (runShellCommand(std::string("command -v ") + c.needs + " >/dev/null 2>&1 || test -e " + c.needs) != 0 ||
+            (std::string(c.needs) == "setpriv" && ::geteuid() != 0)) {
+            continue; // this machine cannot produce that reason
+        }
+        if (std::string(c.needs) == "unshare" && runShellCommand("unshare -m true 2>/dev/null") != 0) {
+            continue; // no private mount namespace here
+        }
+        const ProcessResult result = run(c.arguments, c.prefix);
+        EXPECT_EQ(result.out, c.output);
+        EXPECT_EQ(result.status, 1);
+    }
+}
+
 // Memory does not grow with the directory: a huge sparse archive and a long
 // listing both stay under 8 MiB.
 TEST_F(EndToEndTest, MemoryStaysSmallWhateverTheDirectory)
