@@ -47,12 +47,20 @@ struct Tally {
 void extractOne(Report& report, tre::FolderExtraction& folder, const String& folderPath, const tre::Entry& entry,
                 Tally& tally, ProgressLine& progress)
 {
-    std::string path;
     // as with -o, the report stands before anything is copied
-    const tre::ExtractedEntry result = folder.extract(entry, [&](const tre::ExtractedEntry& created) {
-        path = shownPath(report, folderPath, created.path);
-        reportCopy(report, entry, path);
-    });
+    struct Reporting {
+        Report& report;
+        const String& folderPath;
+        const tre::Entry& entry;
+        std::string path;
+    } reporting{report, folderPath, entry, {}};
+    // (one pointer captured: the callback needs no memory of its own)
+    const tre::ExtractedEntry result =
+        folder.extract(entry, [context = &reporting](const tre::ExtractedEntry& created) {
+            context->path = shownPath(context->report, context->folderPath, created.path);
+            reportCopy(context->report, context->entry, context->path);
+        });
+    const std::string& path = reporting.path;
     switch (result.outcome) {
     case tre::Outcome::notAttempted:
         return;
