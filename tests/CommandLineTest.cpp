@@ -329,6 +329,29 @@ TEST_F(CommandLineTest, AnArchiveRewrittenInPlaceIsReportedOnce)
     }
 }
 
+namespace {
+
+// A run with what it must print on standard output and error.
+struct StreamsCase {
+    std::vector<std::string> arguments;
+    std::string output;
+    std::string errors;
+    int status;
+};
+
+void expectRuns(const std::vector<StreamsCase>& cases)
+{
+    for (const StreamsCase& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const RunResult result = runToolWith(c.arguments, false, nullptr);
+        EXPECT_EQ(result.output, c.output);
+        EXPECT_EQ(result.errors, c.errors);
+        EXPECT_EQ(result.status, c.status);
+    }
+}
+
+} // namespace
+
 // In a run with -j or -p, standard output carries the JSON lines or the
 // entry's bytes only, and every other line goes to standard error.
 TEST_F(CommandLineTest, ScriptedRunsKeepStandardOutputForTheirData)
@@ -336,13 +359,7 @@ TEST_F(CommandLineTest, ScriptedRunsKeepStandardOutputForTheirData)
     const std::string folder = dir / "tree";
     const std::string jsonLines = "{\"entry\":0,\"name\":\"first.txt\",\"size\":1,\"offset\":156}\n"
                                   "{\"entry\":1,\"name\":\"second/file.bin\",\"size\":2,\"offset\":157}\n";
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string output;
-        std::string errors;
-        int status;
-    };
-    const std::vector<Case> cases{
+    expectRuns({
         {{"-f", archive, "-j", "-l", "-v"}, jsonLines, "", 0},
         {{"-f", archive, "-l", "-p", "1"}, "22", "0: first.txt\n1: second/file.bin\n", 0},
         {{"-f", archive, "-j", "-l", "-p", "0"}, "1", jsonLines, 0},
@@ -359,14 +376,7 @@ TEST_F(CommandLineTest, ScriptedRunsKeepStandardOutputForTheirData)
              reportLines("second/file.bin", folder + pathSeparator + "second" + pathSeparator + "file.bin", 2, 157) +
              "Extracted 2 of 2 entries (3 bytes) to folder (" + folder + ").\n",
          0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.back());
-        const RunResult result = runToolWith(c.arguments, false, nullptr);
-        EXPECT_EQ(result.output, c.output);
-        EXPECT_EQ(result.errors, c.errors);
-        EXPECT_EQ(result.status, c.status);
-    }
+    });
     // a list file of JSON lines ends them with a line feed on every platform
     const std::string list = dir / "list.json";
     EXPECT_EQ(runTool({"-f", archive, "-j", "-lf", list}).status, 0);
@@ -378,13 +388,7 @@ TEST_F(CommandLineTest, ScriptedRunsKeepStandardOutputForTheirData)
 TEST_F(CommandLineTest, HelpAndVersionEndTheScanWhereTheyAreFlags)
 {
     const std::string version = std::string("tretool ") + programVersion + "\n";
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string output;
-        std::string errors;
-        int status;
-    };
-    const std::vector<Case> cases{
+    expectRuns({
         {{"--help"}, help, "", 0},
         {{"--version"}, version, "", 0},
         {{"-f", archive, "-l", "--help", "-o"}, help, "", 0}, // nothing runs, -o is never seen
@@ -393,14 +397,7 @@ TEST_F(CommandLineTest, HelpAndVersionEndTheScanWhereTheyAreFlags)
         {{"-f", archive, "-m", "--help", "-l"}, "Exit Message: No entry matches (--help).\n", "", 1},
         {{"-f", archive, "-p", "--version"}, "1", "", 0}, // read as -o reads a number: 0
         {{"--Help", "-V", "-f", archive}, "", "", 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.front());
-        const RunResult result = runToolWith(c.arguments, false, nullptr);
-        EXPECT_EQ(result.output, c.output);
-        EXPECT_EQ(result.errors, c.errors);
-        EXPECT_EQ(result.status, c.status);
-    }
+    });
 }
 
 // -q leaves out the lines of success and keeps every problem.

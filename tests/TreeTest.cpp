@@ -35,7 +35,8 @@ Listing describe(const std::filesystem::path& folder)
 {
     Listing listing;
     for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
-        const std::string path = toUtf8(item.path().lexically_relative(folder));
+        const std::u8string generic = item.path().lexically_relative(folder).generic_u8string();
+        const std::string path(generic.begin(), generic.end());
         listing[path] = item.is_directory() ? "folder/" : "file:" + readFile(item.path());
     }
     return listing;

@@ -14,23 +14,25 @@ touch sample.txt
 mkdir samples
 
 passed=0 failed=0
-# expect_at <index of the word completed> "<completions, sorted, space-separated>" word...
-expect_at() {
-    local cursor=$1 expected=$2
-    shift 2
-    COMP_WORDS=("$tool" "$@")
+# complete_with <completion function> <command> <index of the word completed>
+#     "<completions, sorted, space-separated>" word...
+complete_with() {
+    local function=$1 command=$2 cursor=$3 expected=$4
+    shift 4
+    COMP_WORDS=("$command" "$@")
     COMP_CWORD=$cursor
     COMPREPLY=()
-    _tretool
+    "$function"
     local actual
     actual=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')
     if [[ $actual == "$expected" ]]; then
         ((passed += 1))
     else
         ((failed += 1))
-        echo "FAIL: tretool $* (word $cursor) -> '$actual', expected '$expected'"
+        echo "FAIL: $command $* (word $cursor) -> '$actual', expected '$expected'"
     fi
 }
+expect_at() { complete_with _tretool "$tool" "$@"; }
 # expect "<completions>" word... : the last word is the one completed
 expect() { expect_at $(($# - 1)) "$@"; }
 
@@ -57,22 +59,8 @@ expect "" -o ""
 if [[ -n ${4:-} ]]; then
     # shellcheck source=/dev/null
     source "$4"
-    expect_tremount() { # "<completions>" word...: the last word is the one completed
-        local expected=$1
-        shift
-        COMP_WORDS=(tremount "$@")
-        COMP_CWORD=$#
-        COMPREPLY=()
-        _tremount
-        local actual
-        actual=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')
-        if [[ $actual == "$expected" ]]; then
-            ((passed += 1))
-        else
-            ((failed += 1))
-            echo "FAIL: tremount $* -> '$actual', expected '$expected'"
-        fi
-    }
+    # "<completions>" word...: the last word is the one completed
+    expect_tremount() { complete_with _tremount tremount $(($# - 1)) "$@"; }
     expect_tremount "sample.tre sample.txt samples" "sam"
     expect_tremount "samples" -f sample.tre "sam"
     expect_tremount "" sample.tre samples "s"

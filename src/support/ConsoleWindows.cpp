@@ -4,13 +4,7 @@
 #include <io.h>
 #include <string>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/WindowsApi.h"
 // shellapi.h needs windows.h first
 #include <shellapi.h>
 

@@ -65,6 +65,21 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept
 
 ReplacementFile::~ReplacementFile() { discard(); }
 
+std::error_code ReplacementFile::commit()
+{
+    if (!file_.isOpen()) {
+        return std::make_error_code(std::errc::bad_file_descriptor);
+    }
+    if (const std::error_code closed = file_.close()) {
+        return closed;
+    }
+    if (const std::error_code moved = moveIntoPlace()) {
+        return moved;
+    }
+    temporaryPath_.clear();
+    return {};
+}
+
 void ReplacementFile::discard()
 {
     if (!temporaryPath_.empty()) {

@@ -131,6 +131,8 @@ public:
 
 private:
     void discard();
+    // Moves the closed file over the target (the platform's part of commit()).
+    [[nodiscard]] std::error_code moveIntoPlace() const;
 
     File file_;
     std::filesystem::path temporaryPath_;

@@ -138,19 +138,9 @@ ReplacementFile ReplacementFile::create(const std::filesystem::path& path, std::
     return replacement;
 }
 
-std::error_code ReplacementFile::commit()
+std::error_code ReplacementFile::moveIntoPlace() const
 {
-    if (!file_.isOpen()) {
-        return std::make_error_code(std::errc::bad_file_descriptor);
-    }
-    if (const std::error_code closed = file_.close()) {
-        return closed;
-    }
-    if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
-        return lastSystemError();
-    }
-    temporaryPath_.clear();
-    return {};
+    return ::rename(temporaryPath_.c_str(), targetPath_.c_str()) == 0 ? std::error_code() : lastSystemError();
 }
 
 } // namespace tre

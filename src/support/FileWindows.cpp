@@ -5,13 +5,7 @@
 #include <string>
 #include <utility>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/WindowsApi.h"
 
 #include "support/File.h"
 #include "support/WindowsFiles.h"
@@ -68,7 +62,7 @@ public:
     }
 };
 
-HANDLE nativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 std::int64_t fileTime(LARGE_INTEGER time) { return time.QuadPart * 100; }
 
@@ -140,7 +134,7 @@ File File::openForWriting(const std::filesystem::path& path, std::error_code& er
 
 std::error_code File::status(FileStatus& status) const
 {
-    const HANDLE handle = nativeHandle(handle_);
+    const HANDLE handle = handleOf(handle_);
     BY_HANDLE_FILE_INFORMATION information{};
     FILE_BASIC_INFO times{};
     if (!::GetFileInformationByHandle(handle, &information) ||
@@ -168,7 +162,7 @@ IoResult File::readOnce(std::int64_t offset, char* buffer, std::int64_t length) 
     position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFU);
     position.OffsetHigh = static_cast<DWORD>(at >> 32U);
     DWORD got = 0;
-    if (!::ReadFile(nativeHandle(handle_), buffer, static_cast<DWORD>(length), &got, &position)) {
+    if (!::ReadFile(handleOf(handle_), buffer, static_cast<DWORD>(length), &got, &position)) {
         const DWORD error = ::GetLastError();
         // reading at or past the end of the file is its end, not a failure
         return error == ERROR_HANDLE_EOF ? IoResult{} : IoResult{0, systemError(error)};
@@ -180,7 +174,7 @@ IoResult File::readOnce(std::int64_t offset, char* buffer, std::int64_t length) 
 IoResult File::writeOnce(const char* data, std::int64_t length)
 {
     DWORD put = 0;
-    if (!::WriteFile(nativeHandle(handle_), data, static_cast<DWORD>(length), &put, nullptr)) {
+    if (!::WriteFile(handleOf(handle_), data, static_cast<DWORD>(length), &put, nullptr)) {
         return {0, lastSystemError()};
     }
     return {put, {}};
@@ -190,8 +184,7 @@ IoResult File::writeOnce(const char* data, std::int64_t length)
 std::error_code File::truncate()
 {
     LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(nativeHandle(handle_), start, nullptr, FILE_BEGIN) ||
-        !::SetEndOfFile(nativeHandle(handle_))) {
+    if (!::SetFilePointerEx(handleOf(handle_), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(handleOf(handle_))) {
         return lastSystemError();
     }
     return {};
@@ -202,8 +195,7 @@ std::error_code File::close()
     if (!isOpen()) {
         return {};
     }
-    return ::CloseHandle(nativeHandle(std::exchange(handle_, closedHandle))) != 0 ? std::error_code()
-                                                                                  : lastSystemError();
+    return ::CloseHandle(handleOf(std::exchange(handle_, closedHandle))) != 0 ? std::error_code() : lastSystemError();
 }
 
 namespace {
@@ -218,14 +210,14 @@ std::filesystem::path finalPath(const std::filesystem::path& path)
         return path;
     }
     std::wstring resolved(MAX_PATH, L'\0');
-    DWORD length = ::GetFinalPathNameByHandleW(nativeHandle(handle), resolved.data(),
-                                               static_cast<DWORD>(resolved.size()), FILE_NAME_NORMALIZED);
+    DWORD length = ::GetFinalPathNameByHandleW(handleOf(handle), resolved.data(), static_cast<DWORD>(resolved.size()),
+                                               FILE_NAME_NORMALIZED);
     if (length >= resolved.size()) {
         resolved.resize(length);
-        length = ::GetFinalPathNameByHandleW(nativeHandle(handle), resolved.data(), static_cast<DWORD>(resolved.size()),
+        length = ::GetFinalPathNameByHandleW(handleOf(handle), resolved.data(), static_cast<DWORD>(resolved.size()),
                                              FILE_NAME_NORMALIZED);
     }
-    ::CloseHandle(nativeHandle(handle));
+    ::CloseHandle(handleOf(handle));
     if (length == 0 || length >= resolved.size()) {
         return path;
     }
@@ -241,8 +233,8 @@ ReplacementFile ReplacementFile::create(const std::filesystem::path& path, std::
     // only a file on disk is ever replaced, never a device
     const std::intptr_t existing = openNative(path, 0, shareWithEveryone, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, error);
     if (existing != -1) {
-        const bool onDisk = ::GetFileType(nativeHandle(existing)) == FILE_TYPE_DISK;
-        ::CloseHandle(nativeHandle(existing));
+        const bool onDisk = ::GetFileType(handleOf(existing)) == FILE_TYPE_DISK;
+        ::CloseHandle(handleOf(existing));
         if (!onDisk) {
             error = std::make_error_code(std::errc::invalid_argument);
             return replacement;
@@ -262,33 +254,27 @@ ReplacementFile ReplacementFile::create(const std::filesystem::path& path, std::
     return replacement;
 }
 
-std::error_code ReplacementFile::commit()
+std::error_code ReplacementFile::moveIntoPlace() const
 {
-    if (!file_.isOpen()) {
-        return std::make_error_code(std::errc::bad_file_descriptor);
-    }
-    if (const std::error_code closed = file_.close()) {
-        return closed;
-    }
     const std::wstring& temporary = temporaryPath_.native();
     const std::wstring& target = targetPath_.native();
-    if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        // A file that is open (the archive, held for the run) cannot be
-        // replaced in one step, but it can be renamed aside, as every handle
-        // opened here shares deletion, and then deleted: its bytes live on
-        // for the open handle until that closes.
-        const std::wstring aside = temporary + L"-old";
-        if (!::MoveFileExW(target.c_str(), aside.c_str(), 0)) {
-            return lastSystemError();
-        }
-        if (!::MoveFileExW(temporary.c_str(), target.c_str(), 0)) {
-            const std::error_code error = lastSystemError();
-            ::MoveFileExW(aside.c_str(), target.c_str(), 0);
-            return error;
-        }
-        ::DeleteFileW(aside.c_str());
+    if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return {};
     }
-    temporaryPath_.clear();
+    // A file that is open (the archive, held for the run) cannot be replaced
+    // in one step, but it can be renamed aside, as every handle opened here
+    // shares deletion, and then deleted: its bytes live on for the open
+    // handle until that closes.
+    const std::wstring aside = temporary + L"-old";
+    if (!::MoveFileExW(target.c_str(), aside.c_str(), 0)) {
+        return lastSystemError();
+    }
+    if (!::MoveFileExW(temporary.c_str(), target.c_str(), 0)) {
+        const std::error_code error = lastSystemError();
+        ::MoveFileExW(aside.c_str(), target.c_str(), 0);
+        return error;
+    }
+    ::DeleteFileW(aside.c_str());
     return {};
 }
 

@@ -5,13 +5,7 @@
 #include <string>
 #include <utility>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/WindowsApi.h"
 
 #include "support/OutputTree.h"
 #include "support/WindowsFiles.h"
