@@ -275,9 +275,15 @@ TEST_F(ArchiveTest, ReadsStopAtTheEndOfTheFileAndTheBuffer)
         EXPECT_EQ(copy.bytes, c.available);
         EXPECT_FALSE(copy.readError); // the end of the file is no error
     }
-    const tre::Archive archive = tre::Archive::fromBytes(ArchiveWriter().add("x", "abcdef").bytes());
+    const tre::Archive archive = tre::Archive::fromBytes(ArchiveWriter().add("y", "before").add("x", "abcdef").bytes());
+    const tre::Entry entry = archive.entry(1).value();
     std::array<char, 6> buffer{'.', '.', '.', '.', '.', '.'};
-    EXPECT_EQ(archive.read(archive.entry(0).value(), 2, std::span(buffer).first(3)).value(), 3U);
+    EXPECT_EQ(archive.read(entry, 2, std::span(buffer).first(3)).value(), 3U);
+    EXPECT_EQ(std::string(buffer.data(), buffer.size()), "cde...");
+    // never a byte before the entry or past it
+    for (const std::int64_t from : {std::int64_t{-1}, std::int64_t{-6}, std::int64_t{6}, std::int64_t{7}}) {
+        EXPECT_EQ(archive.read(entry, from, buffer).value(), 0U) << from;
+    }
     EXPECT_EQ(std::string(buffer.data(), buffer.size()), "cde...");
 }
 

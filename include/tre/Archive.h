@@ -227,7 +227,8 @@ private:
     friend struct detail::ArchiveAccess;
 
     explicit Archive(std::unique_ptr<detail::Source> source);
-    Result<bool> readHeader();
+    // The header's fields; the read error, if any.
+    std::error_code readHeader();
 
     std::unique_ptr<detail::Source> source_;
     std::int32_t storedCount_ = 0;

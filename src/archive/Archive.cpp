@@ -27,8 +27,8 @@ IoResult MemorySource::readAt(std::int64_t offset, char* buffer, std::int64_t le
 Result<Archive> ArchiveAccess::fromSource(std::unique_ptr<Source> source)
 {
     Archive archive(std::move(source));
-    if (Result<bool> read = archive.readHeader(); !read) {
-        return read.error();
+    if (const std::error_code error = archive.readHeader()) {
+        return Error{Step::readArchive, error};
     }
     return archive;
 }
@@ -101,20 +101,17 @@ Archive Archive::fromBytes(std::string bytes)
         .value();
 }
 
-Result<bool> Archive::readHeader()
+std::error_code Archive::readHeader()
 {
     size_ = source_->opened().size;
     std::array<unsigned char, headerSize> header{};
     const IoResult read = source_->readAt(0, reinterpret_cast<char*>(header.data()), headerSize);
-    if (read.error) {
-        return Error{Step::readArchive, read.error};
-    }
-    if (read.bytes == headerSize) {
+    if (!read.error && read.bytes == headerSize) {
         storedCount_ = detail::decodeInt32(header.data());
         headerWord_ = detail::decodeInt32(header.data() + 4);
         entryCount_ = recordsThatFit(storedCount_, size_);
     }
-    return true;
+    return read.error;
 }
 
 Result<Entry> Archive::entry(std::int32_t number) const

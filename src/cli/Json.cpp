@@ -18,9 +18,9 @@ char* putEscaped(char* at, unsigned char code)
 {
     switch (code) {
     case '"':
-        return put(at, "\\\"");
+        return put(at, R"(\")");
     case '\\':
-        return put(at, "\\\\");
+        return put(at, R"(\\)");
     case '\b':
         return put(at, "\\b");
     case '\t':
@@ -32,7 +32,7 @@ char* putEscaped(char* at, unsigned char code)
     case '\r':
         return put(at, "\\r");
     default:
-        at = put(at, "\\u00");
+        at = put(at, R"(\u00)");
         *at++ = hexDigits[code >> 4U];
         *at++ = hexDigits[code & 0xFU];
         return at;
@@ -89,16 +89,16 @@ bool putName(char*& at, std::string_view name)
 
 char* writeJsonLine(char* at, std::int32_t entry, std::string_view name, std::int32_t size, std::int32_t offset)
 {
-    at = put(at, "{\"entry\":");
+    at = put(at, R"({"entry":)");
     at = putNumber(at, entry);
-    at = put(at, ",\"name\":\"");
+    at = put(at, R"(,"name":")");
     const bool valid = putName(at, name);
-    at = put(at, "\",\"size\":");
+    at = put(at, R"(","size":)");
     at = putNumber(at, size);
-    at = put(at, ",\"offset\":");
+    at = put(at, R"(,"offset":)");
     at = putNumber(at, offset);
     if (!valid) {
-        at = put(at, ",\"name_hex\":\"");
+        at = put(at, R"(,"name_hex":")");
         for (const char c : name) {
             const auto byte = static_cast<unsigned char>(c);
             *at++ = hexDigits[byte >> 4U];

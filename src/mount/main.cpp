@@ -47,10 +47,10 @@ void logToStandardError(fuse_log_level /*level*/, const char* format, va_list ar
 {
     static bool lineStart = true;
     if (lineStart) {
-        std::fputs("tremount: ", stderr);
+        (void)std::fputs("tremount: ", stderr);
     }
     const std::string_view text(format);
-    std::vfprintf(stderr, format, arguments);
+    (void)std::vfprintf(stderr, format, arguments);
     lineStart = !text.empty() && text.back() == '\n';
 }
 
@@ -100,7 +100,7 @@ int run(int argc, char* argv[])
         std::free(options.mountpoint); // NOLINT(cppcoreguidelines-no-malloc): FUSE's allocation
         fuse_opt_free_args(&args);
     };
-    if (options.show_help) {
+    if (options.show_help != 0) {
         std::cout << usage << "\nMounts the TRE archive ARCHIVE read-only at MOUNTPOINT; unmount with\n"
                   << "fusermount3 -u MOUNTPOINT. Options:\n    -h   --help            print this help\n"
                   << "    -V   --version         print the version\n"
@@ -110,7 +110,7 @@ int run(int argc, char* argv[])
         release();
         return 0;
     }
-    if (options.show_version) {
+    if (options.show_version != 0) {
         std::cout << "tremount " << programVersion << "\n" << std::flush;
         fuse_lowlevel_version();
         release();
@@ -193,8 +193,11 @@ int main(int argc, char* argv[])
     fuse_set_log_func(logToStandardError);
     try {
         return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        std::cerr << "tremount: out of memory\n";
+    } catch (const std::exception& error) {
+        // a machine that cannot spare the tree its memory, or worse
+        (void)std::fputs("tremount: ", stderr);
+        (void)std::fputs(error.what(), stderr);
+        (void)std::fputc('\n', stderr);
         return 1;
     }
 }
