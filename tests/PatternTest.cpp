@@ -69,6 +69,10 @@ TEST(Pattern, MatchesWholeNamesByteByByte)
         {std::string(65, '?'), as64 + "a", true},
         {std::string(66, '?'), as64 + "a", false},
         {"*" + std::string(40, '[') + "]", std::string(40, '['), true}, // `*`, then a set of `[`
+        {"*a*b", "xabb", true}, // the last `*` takes the first b
+        {"*a*b", "xaab", true},
+        {"*ab*cd", "xabxcdcd", true},
+        {"*ab*cd", "xaxbcd", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(tre::matchesPattern(c.pattern, c.name), c.matches) << '"' << c.pattern << "\" on \"" << c.name << '"';
@@ -102,6 +106,7 @@ TEST(EntryPath, SafeNamesBecomeComponentsUnsafeOnesNothing)
         {"C:x", std::nullopt, {}},
         {"A:x", std::nullopt, {}},
         {"z:", std::nullopt, {}},
+        {"Z:x", std::nullopt, {}},
         {"c:\\x", std::nullopt, {}},
         {"1:x", Components{"1:x"}, std::nullopt, true},
         {"a:b", std::nullopt, {}},
@@ -131,6 +136,7 @@ TEST(EntryPath, SafeNamesBecomeComponentsUnsafeOnesNothing)
         {"\xed\xa0\x80", Components{"\xed\xa0\x80"}, std::nullopt, true},         // a surrogate
         {"\xf4\x90\x80\x80", Components{"\xf4\x90\x80\x80"}, std::nullopt, true}, // above U+10FFFF
         {"\xf0\x9f\x98\x80", Components{"\xf0\x9f\x98\x80"}, {}},
+        {"\xf4\x8f\xbf\xbf", Components{"\xf4\x8f\xbf\xbf"}, {}}, // U+10FFFF, the last there is
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
