@@ -256,7 +256,9 @@ TEST_F(EndToEndTest, ResourceLimitsGiveMessagesNotWrongResults)
     EXPECT_EQ(limited.err, "");
 }
 
-// A full disk ends -x after its message; the entries left are only counted.
+// A full disk ends -x after its message, whether it shows when a file is
+// written or when it is created (no inode left); the entries left are only
+// counted.
 TEST_F(EndToEndTest, FullDiskStopsTheExtraction)
 {
     const std::string folder = dir / "small";
@@ -279,6 +281,15 @@ TEST_F(EndToEndTest, FullDiskStopsTheExtraction)
                               ".\n"
                               "Extracted 1 of 3 entries (40960 bytes) to folder (" +
                               folder + ").\n");
+
+    // no inode left for the third file: its creation fails, and the fourth is not tried
+    ArchiveWriter().add("a", "1").add("b", "2").add("c", "3").add("d", "4").writeTo(archive);
+    const ProcessResult inodes =
+        run({"-f", archive, "-x", folder, "-q"},
+            "unshare -m sh -c 'mount -t tmpfs -o size=64k,nr_inodes=3 tmpfs " + folder + R"( && exec "$0" "$@"' )");
+    EXPECT_EQ(inodes.status, 1);
+    EXPECT_EQ(inodes.out, "Exit Message: Cannot write output file (" + folder + "/c)" +
+                              because(std::errc::no_space_on_device) + ".\n");
 }
 
 // Folders are opened for searching only: a drop box (write and search, no
@@ -325,23 +336,29 @@ TEST_F(EndToEndTest, MessagesGiveTheSystemsReasons)
         std::vector<std::string> arguments;
         std::string prefix; // what runs the tool
         std::string output;
-        const char* needs;  // what the machine must offer, or null
+        const char* needs; // what the machine must offer, or null
     };
     const std::vector<Case> cases{
         // reading address 0 of the tool's own memory fails: a file that cannot be read
-        {{"-f", "/proc/self/mem", "-l"}, "",
-         "Exit Message: Cannot open archive (/proc/self/mem)" + because(std::errc::io_error) + ".\n", "/proc/self/mem"},
+        {{"-f", "/proc/self/mem", "-l"},
+         "",
+         "Exit Message: Cannot open archive (/proc/self/mem)" + because(std::errc::io_error) + ".\n",
+         "/proc/self/mem"},
         {{"-f", archive, "-o", "0", readOnly + "/x"},
          "unshare -m sh -c 'mount --bind " + readOnly + " " + readOnly + " && mount -o remount,bind,ro " + readOnly +
              R"( && exec "$0" "$@"' )",
          "Outputting file (a) to file (" + readOnly + "/x).\nFilesize is 1, and file offset is 82.\n" +
-             "Exit Message: Cannot write output file (" + readOnly + "/x)" +
-             because(std::errc::read_only_file_system) + ".\n",
+             "Exit Message: Cannot write output file (" + readOnly + "/x)" + because(std::errc::read_only_file_system) +
+             ".\n",
          "unshare"},
-        {{"-f", archive, "-o", "0", out}, "setpriv --reuid=nobody --regid=nogroup --clear-groups ",
-         report + "Exit Message: Cannot write output file (" + out + ")" + because(std::errc::permission_denied) + ".\n",
+        {{"-f", archive, "-o", "0", out},
+         "setpriv --reuid=nobody --regid=nogroup --clear-groups ",
+         report + "Exit Message: Cannot write output file (" + out + ")" + because(std::errc::permission_denied) +
+             ".\n",
          "setpriv"},
     };
+    // (the read-only archive of a user who may write its folder: its list
+    // file replaces it, as it always did)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.needs);
         if (runShellCommand(std::string("command -v ") + c.needs + " >/dev/null 2>&1 || test -e " + c.needs) != 0 ||
@@ -355,6 +372,31 @@ TEST_F(EndToEndTest, MessagesGiveTheSystemsReasons)
         EXPECT_EQ(result.out, c.output);
         EXPECT_EQ(result.status, 1);
     }
+}
+
+// An archive that its user may not write, in a folder that they may: a
+// list file named after it still replaces it (the archive is recognised
+// even where it cannot be opened for writing).
+TEST_F(EndToEndTest, AReadOnlyArchiveIsReplacedByItsListFile)
+{
+    std::string asUser;
+    const std::filesystem::path folder = dir.path() / "owned";
+    std::filesystem::create_directories(folder);
+    const std::string owned = (folder / "a.tre").string();
+    ArchiveWriter().add("a", "1").writeTo(owned);
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr || runShellCommand("command -v setpriv >/dev/null") != 0) {
+            GTEST_SKIP() << "root cannot run the tool as an unprivileged user here (no nobody, or no setpriv)";
+        }
+        asUser = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+        ASSERT_EQ(::chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chown(owned.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    std::filesystem::permissions(owned, std::filesystem::perms(0444));
+    const ProcessResult result = run({"-f", owned, "-lf", owned}, asUser);
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(readFile(owned), "0: a\n");
 }
 
 // Memory does not grow with the directory: a huge sparse archive and a long

@@ -81,3 +81,18 @@ TEST(OutputFile, ReplacementsNeverReplaceADevice)
     EXPECT_TRUE(device.commit());
 #endif
 }
+
+// Without an archive to keep (or one in memory), a file is written in place:
+// its other hard links see the new bytes.
+TEST(OutputFile, AFileThatIsNoArchiveIsWrittenInPlace)
+{
+    const TempDir dir;
+    const std::filesystem::path file = dir.path() / "file";
+    writeFile(file, "old bytes, longer");
+    std::filesystem::create_hard_link(file, dir.path() / "other name");
+    const tre::Archive inMemory = tre::Archive::fromBytes(ArchiveWriter().add("e", "x").bytes());
+    for (const tre::Archive* keep : {static_cast<const tre::Archive*>(nullptr), &inMemory}) {
+        writeAndCommit(file, keep, keep == nullptr ? "first" : "second");
+        EXPECT_EQ(readFile(dir.path() / "other name"), keep == nullptr ? "first" : "second");
+    }
+}
