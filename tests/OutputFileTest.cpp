@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 #include "ArchiveWriter.h"
 #include "TestSupport.h"
 #include "support/File.h"
@@ -95,4 +99,35 @@ TEST(OutputFile, AFileThatIsNoArchiveIsWrittenInPlace)
         writeAndCommit(file, keep, keep == nullptr ? "first" : "second");
         EXPECT_EQ(readFile(dir.path() / "other name"), keep == nullptr ? "first" : "second");
     }
+}
+
+// Every file opened on the way is closed again: hundreds of outputs and
+// archives fit in a few dozen descriptors.
+TEST(OutputFile, ClosesEveryFileItOpens)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "no descriptor limit to set";
+#else
+    const TempDir dir;
+    const std::filesystem::path archivePath = dir.path() / "a.tre";
+    ArchiveWriter().add("e", "entry").writeTo(archivePath);
+    const tre::Archive archive = std::move(tre::Archive::open(archivePath).value());
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    int failures = 0;
+    for (int i = 0; i < 300; ++i) {
+        const tre::CopyResult copy = archive.copyToFile(archive.entry(0).value(), dir.path() / "out");
+        failures += copy.writeError ? 1 : 0;
+        // the archive's own name: a new file beside it, checked through another open
+        failures += tre::OutputFile::create(archivePath, &archive) ? 0 : 1;
+        // archives opened, and folders refused after their open
+        failures += tre::Archive::open(archivePath) ? 0 : 1;
+        failures += tre::Archive::open(dir.path()).error().code == std::errc::is_a_directory ? 0 : 1;
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(failures, 0);
+#endif
 }

@@ -79,6 +79,19 @@ TEST(Tree, IsWhatAnExtractionWritesIntoAnEmptyFolder)
                              .add(TestRecord{.name = "far", .data = "x", .offset = 1 << 20})
                              .add(TestRecord{.name = "before", .data = "x", .offset = -4})
                              .claimCount(9)},
+        {"deep paths",
+         [] {
+             // more folders than entries: the tree's table must grow as it goes
+             ArchiveWriter writer;
+             for (int i = 0; i < 12; ++i) {
+                 std::string name;
+                 for (int depth = 0; depth < 20; ++depth) {
+                     name += std::to_string((i + depth) % 5) + "/";
+                 }
+                 writer.add(name + "f" + std::to_string(i), std::to_string(i));
+             }
+             return writer;
+         }()},
     };
     for (const auto& [what, writer] : archives) {
         SCOPED_TRACE(what);
