@@ -290,6 +290,18 @@ TEST_F(EndToEndTest, FullDiskStopsTheExtraction)
     EXPECT_EQ(inodes.status, 1);
     EXPECT_EQ(inodes.out, "Exit Message: Cannot write output file (" + folder + "/c)" +
                               because(std::errc::no_space_on_device) + ".\n");
+
+    // any other refusal stops that entry only: a read-only folder inside
+    const std::string readOnly = folder + "/ro";
+    std::filesystem::create_directories(readOnly);
+    ArchiveWriter().add("ro/a", "1").add("b", "2").writeTo(archive);
+    const ProcessResult refused = run({"-f", archive, "-x", folder, "-q"},
+                                      "unshare -m sh -c 'mount --bind " + readOnly + " " + readOnly +
+                                          " && mount -o remount,bind,ro " + readOnly + R"( && exec "$0" "$@"' )");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "Exit Message: Cannot write output file (" + folder + "/ro/a)" +
+                               because(std::errc::read_only_file_system) + ".\n");
+    EXPECT_EQ(readFile(folder + "/b"), "2");
 }
 
 // Folders are opened for searching only: a drop box (write and search, no
