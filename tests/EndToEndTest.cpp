@@ -247,6 +247,16 @@ TEST_F(EndToEndTest, ResourceLimitsGiveMessagesNotWrongResults)
     EXPECT_EQ(fewFiles.out, report);
     EXPECT_EQ(readFile(out), data);
 
+    // few descriptors and many folders: each folder left is closed
+    ArchiveWriter folders;
+    for (int i = 0; i < 60; ++i) {
+        folders.add("d" + std::to_string(i) + "/f", "x");
+    }
+    folders.writeTo(dir.path() / "folders.tre");
+    const ProcessResult manyFolders = run({"-f", dir / "folders.tre", "-x", dir / "tree", "-q"}, "ulimit -n 20 && ");
+    EXPECT_EQ(manyFolders.status, 0) << manyFolders.out;
+    EXPECT_EQ(manyFolders.out, "");
+
     // a file-size limit cuts the output: reported, not taken for success
     std::filesystem::remove(out);
     const ProcessResult limited = run({"-f", archive, "-o", "0", out}, "trap '' XFSZ && ulimit -f 2048 && ");
@@ -344,6 +354,17 @@ TEST_F(EndToEndTest, MessagesGiveTheSystemsReasons)
     const std::string report = "Outputting file (a) to file (" + out + ").\nFilesize is 1, and file offset is 82.\n";
     const std::string readOnly = dir / "read-only";
     std::filesystem::create_directories(readOnly);
+    // a folder of nobody's with a folder inside that nobody may not search
+    const std::string owned = dir / "owned";
+    std::filesystem::create_directories(owned + "/locked");
+    std::filesystem::permissions(owned + "/locked", std::filesystem::perms(0600));
+    if (const passwd* nobody = ::getpwnam("nobody"); nobody != nullptr && ::geteuid() == 0) {
+        ASSERT_EQ(::chown(owned.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chown((owned + "/locked").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    const std::string locked = dir / "locked.tre";
+    ArchiveWriter().add("locked/f", "1").writeTo(locked);
+    const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
     struct Case {
         std::vector<std::string> arguments;
         std::string prefix; // what runs the tool

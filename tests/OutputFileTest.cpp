@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "support/File.h"
 #include "tre/Archive.h"
+#include "tre/FolderExtraction.h"
 #include "tre/OutputFile.h"
 
 namespace {
@@ -132,6 +133,9 @@ TEST(OutputFile, ClosesEveryFileItOpens)
         // archives opened, and folders refused after their open
         failures += tre::Archive::open(archivePath) ? 0 : 1;
         failures += tre::Archive::open(dir.path()).error().code == std::errc::is_a_directory ? 0 : 1;
+        // folders extracted into, their folders closed behind them
+        tre::Result<tre::FolderExtraction> tree = tre::FolderExtraction::open(archive, dir.path() / "tree");
+        failures += tree && tree->extract(archive.entry(0).value()).outcome == tre::Outcome::written ? 0 : 1;
     }
     ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(failures, 0);
