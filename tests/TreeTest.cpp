@@ -79,6 +79,18 @@ TEST(Tree, IsWhatAnExtractionWritesIntoAnEmptyFolder)
                              .add(TestRecord{.name = "far", .data = "x", .offset = 1 << 20})
                              .add(TestRecord{.name = "before", .data = "x", .offset = -4})
                              .claimCount(9)},
+        {"many names, then the same again",
+         [] {
+             // the table grows, then finds among many neighbours (and round
+             // its end) what it holds
+             ArchiveWriter writer;
+             for (int pass = 0; pass < 2; ++pass) {
+                 for (int i = 0; i < 2000; ++i) {
+                     writer.add("d" + std::to_string(i % 40) + "/f" + std::to_string(i), std::to_string(pass));
+                 }
+             }
+             return writer;
+         }()},
         {"deep paths",
          [] {
              // more folders than entries: the tree's table must grow as it goes

@@ -87,12 +87,13 @@ ExtractedEntry FolderExtraction::extract(const Entry& entry, const std::function
         },
         state.bufferFor(entry.size));
     const std::error_code closed = file.close();
-    if (result.copy.writeError) {
-        state.fail(result, Step::writeFile, result.copy.writeError);
-    } else if (closed) {
-        // a delayed write error (a quota, a network file system) surfaces here
-        result.copy.writeError = closed;
-        state.fail(result, Step::closeFile, closed);
+    // a delayed write error (a quota, a network file system) surfaces at the
+    // close, and counts as any other
+    const Step step = result.copy.writeError ? Step::writeFile : Step::closeFile;
+    const std::error_code failure = result.copy.writeError ? result.copy.writeError : closed;
+    if (failure) {
+        result.copy.writeError = failure;
+        state.fail(result, step, failure);
     }
     return result;
 }
