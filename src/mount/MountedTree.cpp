@@ -127,6 +127,19 @@ void opendir(fuse_req_t request, fuse_ino_t /*inode*/, fuse_file_info* file)
     }
 }
 
+// One buffer naming a stretch of the archive's file, so that FUSE can splice
+// it rather than copy it through this process.
+fuse_bufvec archiveBytes(const MountedTree& mounted, std::int64_t position, std::int64_t size)
+{
+    fuse_bufvec data{};
+    data.count = 1;
+    data.buf[0].size = static_cast<std::size_t>(size);
+    data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+    data.buf[0].fd = static_cast<int>(mounted.archive->nativeHandle());
+    data.buf[0].pos = position;
+    return data;
+}
+
 void read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, fuse_file_info* /*file*/)
 {
     const MountedTree& mounted = mountedOf(request);
@@ -139,10 +152,7 @@ void read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, 
         offset >= fileSize ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(size), fileSize - offset);
     // the bytes go straight from the archive's file (spliced where the kernel
     // can): a file that shrank since gives what it still holds
-    fuse_bufvec data = FUSE_BUFVEC_INIT(static_cast<std::size_t>(count));
-    data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-    data.buf[0].fd = static_cast<int>(mounted.archive->nativeHandle());
-    data.buf[0].pos = mounted.tree->dataOffset(nodeOf(inode)) + offset;
+    fuse_bufvec data = archiveBytes(mounted, mounted.tree->dataOffset(nodeOf(inode)) + offset, count);
     fuse_reply_data(request, &data, FUSE_BUF_SPLICE_MOVE);
     if (mounted.readAhead != nullptr) {
         mounted.readAhead->after(nodeOf(inode));
@@ -283,10 +293,7 @@ void ReadAhead::handFilesAfter(tre::Tree::Node file)
             continue;
         }
         budget -= tree.dataSize(next);
-        fuse_bufvec data = FUSE_BUFVEC_INIT(static_cast<std::size_t>(tree.dataSize(next)));
-        data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-        data.buf[0].fd = static_cast<int>(mounted_.archive->nativeHandle());
-        data.buf[0].pos = tree.dataOffset(next);
+        fuse_bufvec data = archiveBytes(mounted_, tree.dataOffset(next), tree.dataSize(next));
         // a file the kernel does not know (yet) is simply not handed
         if (fuse_lowlevel_notify_store(session_, inodeOf(next), 0, &data, FUSE_BUF_SPLICE_MOVE) == 0) {
             markHanded(next);
