@@ -22,7 +22,7 @@ TEST_F(CheckActionTest, ReportsEveryFault)
     const std::vector<Case> cases{
         {ArchiveWriter().add("ok", "data").add("empty", "").bytes(), "Tested 2 entries: 0 damaged.\n"},
         {"", "Tested 0 entries: 0 damaged.\n"},
-        {ArchiveWriter().bytes(), "Tested 0 entries: 0 damaged.\n"}, // a header alone is whole
+        {ArchiveWriter().bytes(), "Tested 0 entries: 0 damaged.\n"},                         // a header alone is whole
         {ArchiveWriter().add(TestRecord{.name = "at zero", .offset = 0, .size = 8}).bytes(), // data may lie anywhere
          "Tested 1 entries: 0 damaged.\n"},
         {"abc", "The archive ends inside its header (3 bytes).\nExit Message: Tested 0 entries: 0 damaged.\n"},

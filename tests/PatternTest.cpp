@@ -69,7 +69,7 @@ TEST(Pattern, MatchesWholeNamesByteByByte)
         {std::string(65, '?'), as64 + "a", true},
         {std::string(66, '?'), as64 + "a", false},
         {"*" + std::string(40, '[') + "]", std::string(40, '['), true}, // `*`, then a set of `[`
-        {"*a*b", "xabb", true}, // the last `*` takes the first b
+        {"*a*b", "xabb", true},                                         // the last `*` takes the first b
         {"*a*b", "xaab", true},
         {"*ab*cd", "xabxcdcd", true},
         {"*ab*cd", "xaxbcd", false},
