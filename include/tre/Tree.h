@@ -90,14 +90,18 @@ private:
         std::uint32_t tag; // in the bits above nodeBits
     };
     [[nodiscard]] Slot slotOf(Node folder, std::string_view name) const;
+    [[nodiscard]] Slot slotOfHash(std::uint64_t hash) const;
     // The slot where the node is, or the free slot where it would go.
     [[nodiscard]] std::size_t probe(Node folder, std::string_view name) const;
 
     std::vector<NodeRecord> nodes_;
     std::vector<FolderRecord> folders_;
+    // each folder's hash of its path, from which its children's are made:
+    // a path's slot follows from its components alone
+    std::vector<std::uint64_t> folderHashes_;
     std::vector<Node> children_;
     std::string names_;
-    // open addressing over (parent, name), with a tag of the hash beside
+    // open addressing over (folder's hash, name), with a tag of the hash beside
     // each node's number, so that a probe passes most nodes without reading
     // them
     std::vector<std::uint32_t> slots_;

@@ -1,6 +1,7 @@
 #include "tre/Tree.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -10,12 +11,13 @@ namespace tre {
 
 namespace {
 
-// The name eight bytes at a time, mixed with the parent: children of
-// different folders with the same name land apart.
-std::uint64_t hashOf(Tree::Node parent, std::string_view name)
+// The name eight bytes at a time, mixed with its folder's hash: children
+// of different folders with the same name land apart, and a path's hash
+// needs nothing but its components.
+std::uint64_t hashOf(std::uint64_t folderHash, std::string_view name)
 {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ULL;
-    std::uint64_t hash = (std::uint64_t{parent} + name.size()) * multiplier;
+    std::uint64_t hash = (folderHash + name.size()) * multiplier;
     std::size_t at = 0;
     for (; at + 8 <= name.size(); at += 8) {
         std::uint64_t word = 0;
@@ -27,6 +29,15 @@ std::uint64_t hashOf(Tree::Node parent, std::string_view name)
     std::memcpy(&tail, name.data() + at, name.size() - at);
     hash = (hash ^ tail) * multiplier;
     return hash ^ (hash >> 32U);
+}
+
+void prefetch(const void* address)
+{
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#else
+    static_cast<void>(address);
+#endif
 }
 
 } // namespace
@@ -46,6 +57,7 @@ public:
         tree_.nodes_.reserve(count + count / 8 + 1);
         tree_.names_.reserve((count + 1) * (Entry::nameFieldSize + 1));
         tree_.folders_.emplace_back();
+        tree_.folderHashes_.push_back(0);
         tree_.nodes_.push_back({0, 0, 0, Tree::folderMark});
         tree_.names_ += '\0';
     }
@@ -77,6 +89,21 @@ public:
         return {OutputTree::Result::created, Step::createFile, {}};
     }
 
+    // Fetches the slot where a file of this name would be looked for, so
+    // that it is in the cache by the time the entry's turn comes: in a table
+    // of megabytes nearly every file's first probe misses it otherwise. The
+    // name is taken as it stands; one that becomes other components only
+    // fetches in vain.
+    void prepareFor(std::string_view name) const
+    {
+        std::uint64_t hash = tree_.folderHashes_[0];
+        for (std::size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/')) {
+            hash = hashOf(hash, name.substr(0, slash));
+            name.remove_prefix(slash + 1);
+        }
+        prefetch(&tree_.slots_[tree_.slotOfHash(hashOf(hash, name)).index]);
+    }
+
     // Whether the next entry (a file and folders on its way: a node for each
     // byte of its name at most) might not fit in a slot's node bits.
     [[nodiscard]] bool full() const { return tree_.nodes_.size() + Entry::nameFieldSize >= Tree::nodeMask; }
@@ -103,6 +130,7 @@ public:
             tree_.children_[next[tree_.nodes_[tree_.nodes_[node].parent].a]++] = static_cast<Tree::Node>(node);
         }
         tree_.folders_.shrink_to_fit();
+        tree_.folderHashes_.shrink_to_fit();
     }
 
 private:
@@ -115,6 +143,7 @@ private:
         if (b == Tree::folderMark) {
             a = static_cast<std::uint32_t>(tree_.folders_.size());
             tree_.folders_.emplace_back();
+            tree_.folderHashes_.push_back(hashOf(tree_.folderHashes_[tree_.nodes_[parent].a], name));
         }
         tree_.nodes_.push_back({nameAt, parent, a, b});
         tree_.slots_[slot] = (node & Tree::nodeMask) | tree_.slotOf(parent, name).tag;
@@ -155,7 +184,11 @@ std::string_view Tree::name(Node node) const
 
 Tree::Slot Tree::slotOf(Node folder, std::string_view name) const
 {
-    const std::uint64_t hash = hashOf(folder, name);
+    return slotOfHash(hashOf(folderHashes_[nodes_[folder].a], name));
+}
+
+Tree::Slot Tree::slotOfHash(std::uint64_t hash) const
+{
     // the top bits scaled to the table, which needs no power of two; the
     // lowest as the tag
     return {static_cast<std::size_t>(((hash >> 32U) * slots_.size()) >> 32U),
@@ -187,10 +220,10 @@ Result<Tree> Tree::build(const Archive& archive, PathRules rules, const Skipped&
 {
     Tree tree;
     TreeBuilder builder(tree, archive.entryCount());
-    EntryWalk walk = archive.entries();
-    for (const Entry& entry : walk) {
+    // false once the tree can take no more
+    const auto place = [&](const Entry& entry) {
         if (builder.full()) {
-            return Error{Step::readArchive, std::make_error_code(std::errc::value_too_large)};
+            return false;
         }
         const ExtractedEntry result = detail::placeEntry(entry, rules, [&](std::span<const std::string_view> path) {
             const std::int64_t size = archive.storedBytes(entry);
@@ -199,6 +232,29 @@ Result<Tree> Tree::build(const Archive& archive, PathRules rules, const Skipped&
         if (result.outcome != Outcome::written && skipped) {
             skipped(entry, result);
         }
+        return true;
+    };
+    // entries are placed in order, a few behind the walk, so that each
+    // one's slot has been fetched meanwhile
+    constexpr std::size_t lookahead = 8;
+    std::array<Entry, lookahead> pending;
+    std::size_t walked = 0;
+    EntryWalk walk = archive.entries();
+    bool full = false;
+    for (const Entry& entry : walk) {
+        if (walked >= lookahead && !place(pending[walked % lookahead])) {
+            full = true;
+            break;
+        }
+        pending[walked % lookahead] = entry;
+        builder.prepareFor(entry.name());
+        ++walked;
+    }
+    for (std::size_t next = walked > lookahead ? walked - lookahead : 0; next < walked && !full; ++next) {
+        full = !place(pending[next % lookahead]);
+    }
+    if (full) {
+        return Error{Step::readArchive, std::make_error_code(std::errc::value_too_large)};
     }
     if (walk.error()) {
         return Error{Step::readArchive, walk.error()};
