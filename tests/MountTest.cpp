@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <random>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
@@ -26,9 +27,21 @@ std::string shellWord(const std::string& argument) { return "'" + argument + "'"
 
 std::string tremount() { return shellWord(TREMOUNT_EXECUTABLE); }
 
+// From the mount table, not by looking at the folder: a mount whose
+// tremount has died (a crash) fails every look, and must still be unmounted.
 bool isMounted(const std::filesystem::path& folder)
 {
-    return runShellCommand("mountpoint -q " + shellWord(folder.string())) == 0;
+    const std::string wanted = std::filesystem::absolute(folder).lexically_normal().string();
+    std::ifstream table("/proc/self/mounts");
+    std::string device;
+    std::string mountPoint;
+    std::string rest;
+    while (table >> device >> mountPoint && std::getline(table, rest)) {
+        if (mountPoint == wanted) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Why FUSE cannot be used here; empty when it can.
