@@ -31,12 +31,8 @@ struct ExtractionState {
         return buffer.span();
     }
 
-    void fail(ExtractedEntry& result, Step step, std::error_code code)
-    {
-        result.outcome = Outcome::failed;
-        result.error = {step, code};
-        outOfSpace = outOfSpace || isOutOfSpace(code);
-    }
+    // after a failure: once the disk is full, nothing more is attempted
+    void noteFailure(const std::error_code& code) { outOfSpace = outOfSpace || isOutOfSpace(code); }
 };
 
 } // namespace detail
@@ -70,7 +66,7 @@ ExtractedEntry FolderExtraction::extract(const Entry& entry, const std::function
         return state.tree.createFile(path, file, state.archiveIdentity);
     });
     if (result.outcome == Outcome::failed) {
-        state.outOfSpace = state.outOfSpace || isOutOfSpace(result.error.code);
+        state.noteFailure(result.error.code);
     } else if (result.outcome != Outcome::written) {
         return result;
     }
@@ -92,8 +88,10 @@ ExtractedEntry FolderExtraction::extract(const Entry& entry, const std::function
     const Step step = result.copy.writeError ? Step::writeFile : Step::closeFile;
     const std::error_code failure = result.copy.writeError ? result.copy.writeError : closed;
     if (failure) {
+        result.outcome = Outcome::failed;
+        result.error = {step, failure};
         result.copy.writeError = failure;
-        state.fail(result, step, failure);
+        state.noteFailure(failure);
     }
     return result;
 }

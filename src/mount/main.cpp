@@ -68,6 +68,20 @@ std::string reasonFor(const tre::ExtractedEntry& result)
     }
 }
 
+// The command line as FUSE parses it, released whichever way the run ends.
+struct ParsedCommandLine {
+    fuse_args args;
+    fuse_cmdline_opts options{};
+    ParsedCommandLine(int argc, char* argv[]) : args(FUSE_ARGS_INIT(argc, argv)) {}
+    ParsedCommandLine(const ParsedCommandLine&) = delete;
+    ParsedCommandLine& operator=(const ParsedCommandLine&) = delete;
+    ~ParsedCommandLine()
+    {
+        std::free(options.mountpoint); // NOLINT(cppcoreguidelines-no-malloc): FUSE's allocation
+        fuse_opt_free_args(&args);
+    }
+};
+
 struct Session {
     fuse_session* session = nullptr;
     bool mounted = false;
@@ -88,18 +102,14 @@ struct Session {
 
 int run(int argc, char* argv[])
 {
-    fuse_args args = FUSE_ARGS_INIT(argc, argv);
+    ParsedCommandLine commandLine(argc, argv);
+    fuse_args& args = commandLine.args;
+    fuse_cmdline_opts& options = commandLine.options;
     Arguments arguments;
-    fuse_cmdline_opts options{};
     if (fuse_opt_parse(&args, &arguments, nullptr, takeArchive) != 0 || fuse_parse_cmdline(&args, &options) != 0) {
         std::cerr << usage;
-        fuse_opt_free_args(&args);
         return 1;
     }
-    const auto release = [&] {
-        std::free(options.mountpoint); // NOLINT(cppcoreguidelines-no-malloc): FUSE's allocation
-        fuse_opt_free_args(&args);
-    };
     if (options.show_help != 0) {
         std::cout << usage << "\nMounts the TRE archive ARCHIVE read-only at MOUNTPOINT; unmount with\n"
                   << "fusermount3 -u MOUNTPOINT. Options:\n    -h   --help            print this help\n"
@@ -107,18 +117,15 @@ int run(int argc, char* argv[])
                   << std::flush;
         fuse_cmdline_help();
         fuse_lowlevel_help();
-        release();
         return 0;
     }
     if (options.show_version != 0) {
         std::cout << "tremount " << programVersion << "\n" << std::flush;
         fuse_lowlevel_version();
-        release();
         return 0;
     }
     if (!arguments.haveArchive || options.mountpoint == nullptr) {
         std::cerr << usage;
-        release();
         return 1;
     }
     const bool terminal = standardErrorIsTerminal();
@@ -126,7 +133,6 @@ int run(int argc, char* argv[])
     if (!archive) {
         std::cerr << "tremount: cannot open archive (" << terminalSafe(arguments.archive, terminal)
                   << "): " << archive.error().code.message() << "\n";
-        release();
         return 1;
     }
     // what -x would leave out, said once where someone watches
@@ -141,7 +147,6 @@ int run(int argc, char* argv[])
     if (!tree) {
         std::cerr << "tremount: cannot read archive (" << terminalSafe(arguments.archive, terminal)
                   << "): " << tree.error().code.message() << "\n";
-        release();
         return 1;
     }
     struct stat archiveStatus {};
@@ -154,12 +159,10 @@ int run(int argc, char* argv[])
     const fuse_lowlevel_ops& operations = mountedTreeOperations();
     session.session = fuse_session_new(&args, &operations, sizeof operations, &mounted);
     if (session.session == nullptr || fuse_set_signal_handlers(session.session) != 0) {
-        release();
         return 1;
     }
     if (fuse_session_mount(session.session, options.mountpoint) != 0) {
         fuse_remove_signal_handlers(session.session);
-        release();
         return 1;
     }
     session.mounted = true;
@@ -178,7 +181,6 @@ int run(int argc, char* argv[])
         status = fuse_session_loop_mt(session.session, config);
         fuse_loop_cfg_destroy(config);
     }
-    release();
     // ended by a signal it was told to end on: a clean unmount
     return status == 0 || status == SIGINT || status == SIGTERM || status == SIGHUP ? 0 : 1;
 }
