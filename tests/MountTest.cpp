@@ -67,6 +67,14 @@ std::string whyNoFuse()
     return reason;
 }
 
+// Also where the test failed half-way, or tremount died under it.
+void unmountIfMounted(const std::filesystem::path& folder)
+{
+    if (isMounted(folder)) {
+        runShellCommand("fusermount3 -u " + shellWord(folder.string()) + " || umount -l " + shellWord(folder.string()));
+    }
+}
+
 // An archive mounted at a fresh folder for the scope of a test.
 class Mount {
 public:
@@ -79,13 +87,7 @@ public:
     }
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;
-    ~Mount()
-    {
-        if (isMounted(folder_)) {
-            runShellCommand("fusermount3 -u " + shellWord(folder_.string()) + " || umount -l " +
-                            shellWord(folder_.string()));
-        }
-    }
+    ~Mount() { unmountIfMounted(folder_); }
     [[nodiscard]] int status() const { return status_; }
 
 private:
@@ -338,6 +340,22 @@ TEST_F(MountTest, TheForegroundUnmountsOnSigtermAndListsWhatIsLeftOut)
         ::execl(TREMOUNT_EXECUTABLE, "tremount", "-f", archive.c_str(), mnt.c_str(), nullptr);
         ::_exit(127);
     }
+    // whatever fails below, no tremount and no mount outlive the test
+    struct Cleanup {
+        pid_t child;
+        std::filesystem::path folder;
+        Cleanup(pid_t child, std::filesystem::path folder) : child(child), folder(std::move(folder)) {}
+        Cleanup(const Cleanup&) = delete;
+        Cleanup& operator=(const Cleanup&) = delete;
+        ~Cleanup()
+        {
+            if (::waitpid(child, nullptr, WNOHANG) == 0) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, nullptr, 0);
+            }
+            unmountIfMounted(folder);
+        }
+    } const cleanup{child, mnt};
     for (int i = 0; i < 500 && !isMounted(mnt); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
