@@ -21,21 +21,21 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::optional<tre::Entry> largest;
-    tre::EntryWalk walk = archive->entries();
-    for (const tre::Entry& entry : walk) {
-        if (!largest || entry.size > largest->size) {
-            largest = entry;
+    for (const tre::Result<tre::Entry>& entry : archive->entries()) {
+        if (!entry) {
+            std::cerr << argv[1] << ": the directory ends early: " << entry.error().message() << '\n';
+            break;
         }
-    }
-    if (walk.error()) {
-        std::cerr << argv[1] << ": the directory ends early: " << walk.error().message() << '\n';
+        if (!largest || entry->size > largest->size) {
+            largest = *entry;
+        }
     }
     std::cout << "entries: " << archive->entryCount() << " (library " << tre::version << ")\n";
     if (largest) {
         std::array<char, 16> head{};
         const tre::Result<std::size_t> read = archive->read(*largest, 0, head);
         std::cout << "largest: " << largest->number << ": " << largest->name() << " (" << largest->size
-                  << " bytes), starting \"" << std::string_view(head.data(), read ? *read : 0) << "\"\n";
+                  << " bytes), starting \"" << std::string_view(head.data(), read.value_or(0)) << "\"\n";
     }
     if (argc == 4) {
         tre::Result<tre::FolderExtraction> folder = tre::FolderExtraction::open(*archive, argv[3]);
@@ -45,10 +45,18 @@ int main(int argc, char* argv[])
         }
         const tre::Pattern selection(argv[2]);
         int extracted = 0;
-        for (const tre::Entry& entry : archive->entries()) {
-            if (selection.matches(entry.name())) {
-                const tre::ExtractedEntry result = folder->extract(entry);
-                extracted += result.outcome == tre::Outcome::written && result.copy.bytes == entry.size ? 1 : 0;
+        for (const tre::Result<tre::Entry>& entry : archive->entries()) {
+            if (!entry) {
+                std::cerr << argv[1] << ": the directory ends early: " << entry.error().message() << '\n';
+                return 1;
+            }
+            if (selection.matches(entry->name())) {
+                const tre::ExtractedEntry result = folder->extract(*entry);
+                const bool whole = result.outcome == tre::Outcome::written && result.bytes == entry->size;
+                extracted += whole ? 1 : 0;
+                if (!whole) {
+                    std::cerr << entry->name() << ": " << result.message() << '\n';
+                }
             }
         }
         std::cout << "extracted: " << extracted << '\n';

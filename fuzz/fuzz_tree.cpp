@@ -26,7 +26,9 @@ constexpr Item folderItem{-1, -1};
 std::map<std::string, Item> reference(const tre::Archive& archive)
 {
     std::map<std::string, Item> items;
-    for (const tre::Entry& entry : archive.entries()) {
+    tre::EntryWalk walk = archive.entries();
+    tre::Entry entry;
+    while (walk.next(entry)) {
         const auto components = tre::entryPathComponents(entry.name(), tre::PathRules::posix);
         if (!components) {
             continue;
@@ -55,6 +57,7 @@ void flatten(const tre::Tree& tree, tre::Tree::Node folder, const std::string& p
     for (const tre::Tree::Node node : tree.children(folder)) {
         const std::string path = prefix + std::string(tree.name(node));
         require(tree.find(folder, tree.name(node)) == node && tree.parent(node) == folder);
+        require(tree.path(node) == path);
         require(items.emplace(path, tree.isFolder(node) ? folderItem : Item{tree.dataOffset(node), tree.dataSize(node)})
                     .second);
         if (tree.isFolder(node)) {
@@ -70,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const tre::Archive archive = tre::Archive::fromBytes(std::string(reinterpret_cast<const char*>(data), size));
     const tre::Result<tre::Tree> tree = tre::Tree::build(archive);
-    require(tree.ok());
+    require(tree.has_value());
     std::map<std::string, Item> built;
     flatten(*tree, tre::Tree::root, "", built);
     require(built == reference(archive));

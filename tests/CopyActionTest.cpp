@@ -212,18 +212,19 @@ TEST(CopyReport, FailuresGiveTheirReasons)
     entry.number = 4;
     entry.size = 3;
     struct Case {
-        tre::CopyResult copy;
+        Copied copy;
         std::string output;
     };
     const std::error_code io = std::make_error_code(std::errc::io_error);
     const std::error_code full = std::make_error_code(std::errc::no_space_on_device);
     const std::vector<Case> cases{
-        {{.bytes = 2, .readError = io, .writeError = {}},
+        {{2, tre::Error{tre::Step::readArchive, io}},
          "Exit Message: Read only 2 of 3 bytes of entry 4: " + io.message() + ".\n"},
-        {{.bytes = 2, .readError = {}, .writeError = {}}, "Exit Message: Read only 2 of 3 bytes of entry 4.\n"},
-        {{.bytes = 1, .readError = io, .writeError = full},
+        {{2, std::nullopt}, "Exit Message: Read only 2 of 3 bytes of entry 4.\n"},
+        {{1, tre::Error{tre::Step::writeFile, full}},
          "Exit Message: Cannot write output file (out): " + full.message() + ".\n"},
-        {{.bytes = 3, .readError = {}, .writeError = {}}, ""},
+        {{3, tre::Error{tre::Step::closeFile, io}}, "Exit Message: Cannot write output file (out): " + io.message() + ".\n"},
+        {{3, std::nullopt}, ""},
     };
     for (const Case& c : cases) {
         std::ostringstream output;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ void describe(const tre::Tree& tree, tre::Tree::Node folder, const std::string& 
         const std::string path = prefix + std::string(tree.name(node));
         EXPECT_EQ(tree.parent(node), folder);
         EXPECT_EQ(tree.find(folder, tree.name(node)), node);
+        EXPECT_EQ(tree.path(node), path);
         if (tree.isFolder(node)) {
             listing[path] = "folder/";
             describe(tree, node, path + "/", bytes, listing);
@@ -111,22 +113,22 @@ TEST(Tree, IsWhatAnExtractionWritesIntoAnEmptyFolder)
         const TempDir dir;
         const tre::Archive archive = tre::Archive::fromBytes(bytes);
         std::vector<std::pair<std::int32_t, tre::Outcome>> leftOut;
-        const tre::Tree tree =
-            std::move(tre::Tree::build(archive, tre::platformPathRules,
-                                       [&](const tre::Entry& entry, const tre::ExtractedEntry& result) {
-                                           leftOut.emplace_back(entry.number, result.outcome);
-                                       })
-                          .value());
+        tre::TreeOptions options;
+        options.rules = tre::platformPathRules;
+        options.skipped = [&](std::size_t, const tre::Entry& entry, const tre::ExtractedEntry& result) {
+            leftOut.emplace_back(entry.number, result.outcome);
+        };
+        const tre::Tree tree = std::move(tre::Tree::build(archive, options).value());
         Listing inMemory;
         describe(tree, tre::Tree::root, "", bytes, inMemory);
         EXPECT_EQ(tree.nodeCount(), inMemory.size() + 1);
 
         tre::FolderExtraction folder = std::move(tre::FolderExtraction::open(archive, dir.path()).value());
         std::vector<std::pair<std::int32_t, tre::Outcome>> notWritten;
-        for (const tre::Entry& entry : archive.entries()) {
-            const tre::ExtractedEntry result = folder.extract(entry);
+        for (const tre::Result<tre::Entry>& entry : archive.entries()) {
+            const tre::ExtractedEntry result = folder.extract(entry.value());
             if (result.outcome != tre::Outcome::written) {
-                notWritten.emplace_back(entry.number, result.outcome);
+                notWritten.emplace_back(entry->number, result.outcome);
             }
         }
         EXPECT_EQ(inMemory, describe(dir.path()));
@@ -148,4 +150,84 @@ TEST(Tree, FoldersCountTheirSubfoldersAndFindNothingElse)
     EXPECT_EQ(tree.find(tre::Tree::root, "x"), tre::Tree::none);
     EXPECT_FALSE(tree.isFolder(tree.find(tre::Tree::root, "b")));
     EXPECT_EQ(tree.dataSize(tree.find(tre::Tree::root, "b")), 1);
+}
+
+// Several archives make the tree that extracting each of them in turn into
+// one folder leaves; each file knows the archive and entry it holds.
+TEST(Tree, SeveralArchivesAreExtractedInTurn)
+{
+    const std::vector<std::string> sets{
+        ArchiveWriter().add("a/x", "A1").add("b", "B1").add("c/d", "C1").add("same", "S1").bytes(),
+        ArchiveWriter().add("b/under", "no").add("c", "no").add("a/y", "A2").add("same", "S2").bytes(),
+        ArchiveWriter().add("../up", "no").add("a/x", "A3").add("new/n", "N3").bytes(),
+    };
+    std::vector<tre::Archive> archives;
+    std::vector<const tre::Archive*> pointers;
+    for (const std::string& bytes : sets) {
+        archives.push_back(tre::Archive::fromBytes(bytes));
+    }
+    for (const tre::Archive& archive : archives) {
+        pointers.push_back(&archive);
+    }
+    std::vector<std::pair<std::size_t, std::int32_t>> leftOut;
+    tre::TreeOptions options;
+    options.skipped = [&](std::size_t archive, const tre::Entry& entry, const tre::ExtractedEntry&) {
+        leftOut.emplace_back(archive, entry.number);
+    };
+    const tre::Tree tree = std::move(tre::Tree::build(pointers, options).value());
+
+    const TempDir dir;
+    for (const tre::Archive& archive : archives) {
+        tre::FolderExtraction folder = std::move(tre::FolderExtraction::open(archive, dir.path()).value());
+        for (const tre::Result<tre::Entry>& entry : archive.entries()) {
+            static_cast<void>(folder.extract(entry.value()));
+        }
+    }
+    Listing inMemory;
+    const std::function<void(tre::Tree::Node)> list = [&](tre::Tree::Node folder) {
+        for (const tre::Tree::Node node : tree.children(folder)) {
+            if (tree.isFolder(node)) {
+                inMemory[tree.path(node)] = "folder/";
+                list(node);
+            } else {
+                const std::string& bytes = sets[tree.archiveIndex(node)];
+                inMemory[tree.path(node)] = "file:" + bytes.substr(static_cast<std::size_t>(tree.dataOffset(node)),
+                                                                   static_cast<std::size_t>(tree.dataSize(node)));
+            }
+        }
+    };
+    list(tre::Tree::root);
+    EXPECT_EQ(inMemory, describe(dir.path()));
+    EXPECT_EQ(leftOut, (std::vector<std::pair<std::size_t, std::int32_t>>{{1, 0}, {1, 1}, {2, 0}}));
+    const tre::Tree::Node ax = tree.find(tree.find(tre::Tree::root, "a"), "x");
+    EXPECT_EQ(tree.archiveIndex(ax), 2U);
+    EXPECT_EQ(tree.entryNumber(ax), 1);
+    EXPECT_EQ(tree.archiveIndex(tree.find(tre::Tree::root, "same")), 1U);
+    EXPECT_EQ(tree.entryNumber(tree.find(tre::Tree::root, "same")), 3);
+}
+
+// A tree that would take more memory than allowed is refused with its own
+// cause, never taken for a damaged archive.
+TEST(Tree, ATreeOverItsMemoryLimitIsRefused)
+{
+    ArchiveWriter writer;
+    for (int i = 0; i < 5000; ++i) {
+        writer.add("deep/" + std::to_string(i) + "/a/b/c/d/e/f", "x");
+    }
+    const tre::Archive archive = tre::Archive::fromBytes(writer.bytes());
+    const tre::Tree whole = std::move(tre::Tree::build(archive).value());
+    for (const std::uint64_t limit : {std::uint64_t{1000}, static_cast<std::uint64_t>(whole.memoryUsed()) / 2}) {
+        tre::TreeOptions options;
+        options.memoryLimit = limit;
+        const tre::Result<tre::Tree> refused = tre::Tree::build(archive, options);
+        ASSERT_FALSE(refused) << limit;
+        EXPECT_EQ(refused.error().step, tre::Step::buildTree);
+        EXPECT_EQ(refused.error().code, tre::Errc::treeTooLarge);
+    }
+    tre::TreeOptions options;
+    options.memoryLimit = whole.memoryUsed() * 2;
+    EXPECT_TRUE(tre::Tree::build(archive, options));
+    // the figures a budget is made from cover what a tree of files takes
+    EXPECT_GE(whole.memoryUsed(), 5000 * 7 * tre::Tree::bytesPerFile() / 2);
+    EXPECT_GT(tre::Tree::bytesPerFolder(), tre::Tree::bytesPerFile());
 }

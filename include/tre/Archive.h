@@ -24,8 +24,8 @@
 // A damaged file never makes the reader fail or allocate what the file does
 // not hold: a file that ends inside the header reads as an empty directory,
 // one that ends inside the directory keeps the complete records it holds,
-// and a count of zero or less reads as empty. checkHeader() and checkEntry()
-// (tre/Check.h) say what is damaged.
+// and a count of zero or less reads as empty. checkArchive() (tre/Check.h)
+// says what is damaged.
 
 #include <array>
 #include <cstddef>
@@ -38,13 +38,15 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
+#include "tre/Api.h"
 #include "tre/Error.h"
 
 namespace tre {
 
 namespace detail {
-class Source;
+struct ArchiveState;
 struct WalkWindow;
 struct ArchiveAccess;
 } // namespace detail
@@ -67,30 +69,32 @@ struct Entry {
     }
 };
 
-// What a copy of an entry's data did.
-struct CopyResult {
-    // bytes read from the archive and handed on
-    std::int64_t bytes = 0;
-    // why the archive could not be read further; empty where it merely
-    // ended (the entry runs past the end of the file)
-    std::error_code readError;
-    // why the destination refused bytes (or could not be created or closed)
-    std::error_code writeError;
-};
-
-// Receives a copy's bytes in order; an error stops the copy.
+// Receives a copy's bytes in order; an error code stops the copy.
 using ByteSink = std::function<std::error_code(std::span<const char> bytes)>;
 
 class Archive;
 
 // A walk over the directory front to back, reading records ahead in large
 // reads (at most 1 MiB at a time, whatever the directory's size). A walk is
-// used by one thread; any number of walks may run on one archive at once.
+// used by one thread; any number of walks may run on one archive at once. It
+// shares the archive's insides, so it stays valid when the Archive object
+// is moved or destroyed.
 //
-//     tre::EntryWalk walk = archive.entries();
-//     for (const tre::Entry& entry : walk) { ... }
-//     if (walk.error()) { ... } // the directory could not be read to its end
-class EntryWalk {
+// As a range it gives each entry as a Result, so that a directory that
+// cannot be read to its end is never mistaken for a shorter one: the last
+// element is then the error.
+//
+//     for (const tre::Result<tre::Entry>& entry : archive.entries()) {
+//         if (!entry) {
+//             std::cerr << entry.error().message() << '\n'; // the file shrank, or a read failed
+//             break;
+//         }
+//         std::cout << entry->number << ": " << entry->name() << '\n';
+//     }
+//
+// next() is the same walk without a Result per entry, for loops that check
+// error() once at the end.
+class TRE_API EntryWalk {
 public:
     explicit EntryWalk(const Archive& archive);
     EntryWalk(EntryWalk&& other) noexcept;
@@ -111,16 +115,23 @@ public:
 
     class Iterator {
     public:
-        using value_type = Entry;
+        using value_type = Result<Entry>;
         using difference_type = std::ptrdiff_t;
         using iterator_concept = std::input_iterator_tag;
 
         Iterator() = default;
-        const Entry& operator*() const { return entry_; }
-        const Entry* operator->() const { return &entry_; }
+        const Result<Entry>& operator*() const { return current_; }
+        const Result<Entry>* operator->() const { return &current_; }
         Iterator& operator++()
         {
-            if (walk_ != nullptr && !walk_->next(entry_)) {
+            Entry entry;
+            if (walk_ == nullptr || !current_.has_value()) {
+                walk_ = nullptr; // the error was the last element
+            } else if (walk_->next(entry)) {
+                current_ = entry;
+            } else if (walk_->error()) {
+                current_ = Error{Step::readArchive, walk_->error()};
+            } else {
                 walk_ = nullptr;
             }
             return *this;
@@ -132,7 +143,7 @@ public:
         friend class EntryWalk;
         explicit Iterator(EntryWalk* walk) : walk_(walk) {}
         EntryWalk* walk_ = nullptr;
-        Entry entry_{};
+        Result<Entry> current_ = Entry{};
     };
 
     // Reads the first entry; iterate once only.
@@ -140,36 +151,46 @@ public:
     [[nodiscard]] std::default_sentinel_t end() const { return {}; }
 
 private:
-    const Archive* archive_;
+    std::shared_ptr<const detail::ArchiveState> archive_;
     std::unique_ptr<detail::WalkWindow> window_;
     std::int32_t recordsRead_ = 0;
     std::error_code error_;
 };
 
-// One archive, opened once and held open until it is destroyed: every read
-// goes to the file that was opened, so an archive renamed, replaced or
-// deleted meanwhile keeps serving what was opened. Opening reads the header
-// only; directory records are read when asked for, so a directory costs no
-// memory whatever its size.
+// One archive, opened once and held open until it is destroyed (and every
+// walk, extraction and tree made from it is): every read goes to the file
+// that was opened, so an archive renamed, replaced or deleted meanwhile
+// keeps serving what was opened. Opening reads the header only; directory
+// records are read when asked for, so a directory costs no memory whatever
+// its size.
+//
+// Costs: entry(n) is one read of 74 bytes (a pread); a walk reads 1 MiB of
+// records at a time; findEntry() walks the whole directory; read() and
+// copy() read the entry's bytes, 1 MiB at a time at most.
 //
 // Every const operation may be called from several threads at once: none
 // keeps state between calls (reads are positioned, and a walk keeps its
-// records in the walk).
-class Archive {
+// records in the walk). A moved-from Archive may only be assigned or
+// destroyed.
+class TRE_API Archive {
 public:
     static constexpr std::int64_t headerSize = 8;
     static constexpr std::int64_t recordSize = 74;
 
     // Opens the archive at `path`, which must be an existing regular file (a
     // link to one is followed). Never creates a file, and never waits (a
-    // FIFO without a writer is refused at once). Errors: the system's reason
-    // (no such file, permission denied, ...), std::errc::is_a_directory for
-    // a folder, Errc::notRegularFile for anything else that is not a regular
-    // file, or a read error of the header.
+    // FIFO without a writer is refused at once). Errors (Step::openArchive,
+    // or Step::readArchive for the header): the system's reason (no such
+    // file, permission denied, ...), std::errc::is_a_directory for a
+    // folder, Errc::notRegularFile for anything else that is not a regular
+    // file.
     static Result<Archive> open(const std::filesystem::path& path);
-    // An archive held in memory: for tests, fuzzers and callers that hold
-    // the file already.
+    // An archive held in memory, copied into it: for tests, fuzzers and
+    // callers that hold the file already. It cannot fail.
     static Archive fromBytes(std::string bytes);
+    // An archive over the caller's bytes, not copied: they must outlive the
+    // archive and everything made from it (walks, trees, extractions).
+    static Archive overBytes(std::span<const std::byte> bytes);
 
     Archive(Archive&& other) noexcept;
     Archive& operator=(Archive&& other) noexcept;
@@ -179,18 +200,28 @@ public:
 
     // The header's fields as stored (0 and 8 where the file is too short to
     // hold a header).
-    [[nodiscard]] std::int32_t storedCount() const { return storedCount_; }
-    [[nodiscard]] std::int32_t headerWord() const { return headerWord_; }
+    [[nodiscard]] std::int32_t storedCount() const;
+    [[nodiscard]] std::int32_t headerWord() const;
     // The records the file holds, up to what the header claims: entries
     // are numbered 0 to entryCount() - 1.
-    [[nodiscard]] std::int32_t entryCount() const { return entryCount_; }
+    [[nodiscard]] std::int32_t entryCount() const;
     // The file's size in bytes when it was opened.
-    [[nodiscard]] std::int64_t size() const { return size_; }
+    [[nodiscard]] std::int64_t size() const;
 
-    // Looks one entry up. Errors: Errc::noSuchEntry outside the directory,
-    // Errc::recordMissing where the file no longer holds the record, or the
-    // read error.
+    // Looks one entry up by number. Errors (Step::readArchive):
+    // Errc::noSuchEntry outside the directory, Errc::recordMissing where the
+    // file no longer holds the record, or the read error.
     [[nodiscard]] Result<Entry> entry(std::int32_t number) const;
+
+    // Which of several entries with the same name findEntry() gives: the
+    // last is the one that an extraction leaves, as later entries replace
+    // earlier ones.
+    enum class Match { first, last };
+    // Looks an entry up by its whole name (bytes compared as they are).
+    // Errors (Step::readArchive): Errc::noSuchEntry where no entry has that
+    // name, or why the directory could not be read far enough to know.
+    [[nodiscard]] Result<Entry> findEntry(std::string_view name, Match which = Match::last) const;
+
     // A walk over every entry in order.
     [[nodiscard]] EntryWalk entries() const { return EntryWalk(*this); }
 
@@ -200,17 +231,28 @@ public:
     [[nodiscard]] std::int64_t storedBytes(const Entry& entry) const;
     // Reads the entry's data from byte `from` of the entry on into `buffer`:
     // at most buffer.size() bytes, never past the entry's size. Fewer bytes
-    // only where the file ends; a read that fails is an error, never a
-    // short read.
+    // only where the file ends; none for a `from` outside 0 to size - 1, an
+    // empty buffer or a negative offset. A read that fails is an error
+    // (Step::readArchive), never a short read.
     [[nodiscard]] Result<std::size_t> read(const Entry& entry, std::int64_t from, std::span<char> buffer) const;
+    // The entry's whole data. Errors (Step::readArchive):
+    // Errc::invalidEntry for a negative size or offset, Errc::dataMissing
+    // where the file does not hold all of it, or the read error. Allocates
+    // the entry's size only once the file is known to hold that much.
+    [[nodiscard]] Result<std::vector<std::byte>> readBytes(const Entry& entry) const;
+    [[nodiscard]] Result<std::string> readString(const Entry& entry) const;
     // Streams the entry's data to `sink`, through `buffer` (or a buffer of
     // its own, of at most 1 MiB, when it is empty), until the entry's size is
-    // copied, the file ends, a read fails or the sink refuses.
-    CopyResult copy(const Entry& entry, const ByteSink& sink, std::span<char> buffer = {}) const;
+    // copied or the file ends; the value is the bytes copied, fewer than the
+    // size only where the file ends. Errors: Step::readArchive where a read
+    // fails, Step::writeFile with the sink's code where it refuses.
+    [[nodiscard]] Result<std::int64_t> copy(const Entry& entry, const ByteSink& sink,
+                                            std::span<char> buffer = {}) const;
     // The same into the file at `path`, created or replaced as OutputFile
     // does (tre/OutputFile.h): a path that names this archive itself gets a
-    // new file, and this archive still reads what it opened.
-    CopyResult copyToFile(const Entry& entry, const std::filesystem::path& path) const;
+    // new file, and this archive still reads what it opened. A file that
+    // could not be written whole never replaces another.
+    [[nodiscard]] Result<std::int64_t> copyToFile(const Entry& entry, const std::filesystem::path& path) const;
 
     // The open file's descriptor (a HANDLE on Windows), for callers that hand
     // the data to the system themselves (splice, sendfile): the archive keeps
@@ -218,23 +260,18 @@ public:
     [[nodiscard]] std::intptr_t nativeHandle() const;
 
     // Whether the file's size, modification time or change time differ from
-    // when it was opened: someone wrote to it, and bytes read meanwhile may
-    // mix two versions. Replacements made through OutputFile do not count.
+    // when it was opened: someone wrote to it (or renamed, linked or chmod-ed
+    // it), and bytes read meanwhile may mix two versions. Replacements made
+    // through OutputFile do not count.
     [[nodiscard]] Result<bool> changedSinceOpened() const;
+    // Whether its size or modification time differ: someone wrote to it. A
+    // rename or a new link, which move the change time only, do not count.
+    [[nodiscard]] Result<bool> writtenSinceOpened() const;
 
 private:
-    friend class EntryWalk;
     friend struct detail::ArchiveAccess;
-
-    explicit Archive(std::unique_ptr<detail::Source> source);
-    // The header's fields; the read error, if any.
-    std::error_code readHeader();
-
-    std::unique_ptr<detail::Source> source_;
-    std::int32_t storedCount_ = 0;
-    std::int32_t headerWord_ = headerSize;
-    std::int32_t entryCount_ = 0;
-    std::int64_t size_ = 0;
+    explicit Archive(std::shared_ptr<detail::ArchiveState> state);
+    std::shared_ptr<detail::ArchiveState> state_;
 };
 
 } // namespace tre

@@ -7,6 +7,7 @@
 #include <span>
 #include <system_error>
 
+#include "tre/Api.h"
 #include "tre/Error.h"
 
 namespace tre {
@@ -24,9 +25,11 @@ struct OutputState;
 // link's target gets the new contents and the link stays a link. This is
 // decided from the file opened, not from the path, so a link swapped in
 // meanwhile changes nothing. Only a regular file is ever replaced.
-class OutputFile {
+class TRE_API OutputFile {
 public:
-    // Errors (Step::createFile): the system's reason.
+    // Errors (Step::createFile): the system's reason. The file is emptied
+    // only where it holds bytes: truncating an empty file costs a flush of
+    // the whole file at its close on some file systems.
     static Result<OutputFile> create(const std::filesystem::path& path, const Archive* keep = nullptr);
 
     OutputFile(OutputFile&& other) noexcept;
@@ -37,11 +40,14 @@ public:
     // new file meant to replace another is removed.
     ~OutputFile();
 
-    // Appends every byte, or says why not.
-    std::error_code write(std::span<const char> bytes);
-    // Closes the file and, where it replaces another, moves it into place.
-    // The reason when that fails (a delayed write error can surface here).
-    std::error_code commit();
+    // Appends every byte, or says why not (Step::writeFile).
+    Result<void> write(std::span<const char> bytes);
+    // Closes the file and, where it replaces another, flushes it to the disk
+    // and moves it into place, with the owner and mode of the file it
+    // replaces (the owner where the user may give it). Errors: a delayed
+    // write error surfaces here (Step::closeFile), or why the new file
+    // could not take the old one's place, mode or owner (Step::createFile).
+    Result<void> commit();
 
 private:
     explicit OutputFile(std::unique_ptr<detail::OutputState> state);

@@ -17,6 +17,24 @@ public:
             return "No such entry";
         case Errc::recordMissing:
             return "The directory record is missing";
+        case Errc::invalidEntry:
+            return "The entry has an invalid size or offset";
+        case Errc::dataMissing:
+            return "The entry runs past the end of the archive";
+        case Errc::treeTooLarge:
+            return "The tree is too large";
+        case Errc::nameTooLong:
+            return "The name is longer than 64 bytes";
+        case Errc::nameHoldsNul:
+            return "The name holds a NUL byte";
+        case Errc::duplicateName:
+            return "Two entries have the same name";
+        case Errc::entryTooLarge:
+            return "The entry is larger than 2147483647 bytes";
+        case Errc::archiveTooLarge:
+            return "The archive would be larger than 2147483647 bytes";
+        case Errc::changedWhileRead:
+            return "The file changed while it was read";
         }
         return "Unknown error " + std::to_string(condition);
     }
@@ -45,6 +63,12 @@ const char* describe(Step step) noexcept
         return "writing a file";
     case Step::closeFile:
         return "closing a file";
+    case Step::buildTree:
+        return "building the tree";
+    case Step::readFile:
+        return "reading a file";
+    case Step::planArchive:
+        return "planning the archive";
     }
     return "working";
 }

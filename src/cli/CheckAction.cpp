@@ -1,6 +1,5 @@
 #include "cli/CheckAction.h"
 
-#include "cli/ListAction.h"
 #include "tre/Check.h"
 
 namespace {
@@ -25,26 +24,25 @@ bool reportHeader(Report& report, const tre::Archive& archive)
     return true;
 }
 
-// The line for an entry whose data cannot be read whole; false when whole.
-bool reportEntry(Report& report, const tre::Archive& archive, const tre::Entry& entry)
+// The line for an entry whose data cannot be read whole.
+void reportEntry(Report& report, const tre::Entry& entry, tre::EntryFault fault)
 {
     const auto line = [&](const auto&... pieces) {
         report.say("Entry ", entry.number, " (", report.shown(entry.name()), ") ", pieces...);
     };
-    switch (tre::checkEntry(archive, entry)) {
+    switch (fault) {
     case tre::EntryFault::none:
-        return false;
+        return;
     case tre::EntryFault::invalidSize:
         line("has an invalid size (", entry.size, ").");
-        break;
+        return;
     case tre::EntryFault::invalidOffset:
         line("has an invalid offset (", entry.offset, ").");
-        break;
+        return;
     case tre::EntryFault::runsPastEnd:
         line("runs past the end of the archive.");
-        break;
+        return;
     }
-    return true;
 }
 
 } // namespace
@@ -52,22 +50,16 @@ bool reportEntry(Report& report, const tre::Archive& archive, const tre::Entry& 
 void checkArchive(Report& report, const tre::Archive& archive, const Selection& selection)
 {
     const bool headerDamaged = reportHeader(report, archive);
-    std::int32_t tested = 0;
-    std::int32_t damaged = 0;
-    tre::EntryWalk walk = archive.entries();
-    for (const tre::Entry& entry : walk) {
-        if (selection.includes(entry)) {
-            ++tested;
-            damaged += reportEntry(report, archive, entry) ? 1 : 0;
-            if (!report.good()) {
-                return;
-            }
-        }
+    const tre::ArchiveCheck check = tre::checkArchive(
+        archive, [&](const tre::Entry& entry, tre::EntryFault fault) { reportEntry(report, entry, fault); },
+        [&](const tre::Entry& entry) { return selection.includes(entry); });
+    if (!report.good()) {
+        return; // a standard output that failed is the driver's to report
     }
-    reportShortDirectory(report, archive, walk);
-    if (damaged > 0 || headerDamaged || walk.error()) {
-        report.fail("Tested ", tested, " entries: ", damaged, " damaged");
+    report.shortDirectory(archive.entryCount(), check.recordsRead, check.directoryError);
+    if (check.damaged > 0 || headerDamaged || check.directoryError) {
+        report.fail("Tested ", check.tested, " entries: ", check.damaged, " damaged");
     } else {
-        report.note("Tested ", tested, " entries: ", damaged, " damaged.");
+        report.note("Tested ", check.tested, " entries: ", check.damaged, " damaged.");
     }
 }

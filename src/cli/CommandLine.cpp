@@ -9,7 +9,7 @@
 #include "cli/CopyAction.h"
 #include "cli/ExtractAction.h"
 #include "cli/ListAction.h"
-#include "cli/ProgramVersion.h"
+#include "support/ProgramVersion.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
 #include "cli/Selection.h"
@@ -212,7 +212,8 @@ void runActions(const Request& request, const tre::Archive& archive, Report& rep
 {
     Selection selection = request.havePattern ? Selection(request.pattern.c_str()) : Selection();
     const bool selecting = request.listToConsole || request.listToFile || request.test || request.extractAll;
-    if (request.havePattern && selecting && !selection.findFirst(archive)) {
+    // (a directory that cannot be read to its end is said by each action)
+    if (request.havePattern && selecting && !selection.findFirst(archive) && !selection.cutShort()) {
         report.fail("No entry matches (", request.pattern, ")");
     }
     // Bytes read from an archive that someone rewrites in place may mix both
@@ -223,8 +224,7 @@ void runActions(const Request& request, const tre::Archive& archive, Report& rep
             return;
         }
         action();
-        const tre::Result<bool> changed = archive.changedSinceOpened();
-        if (!changeReported && changed && *changed) {
+        if (!changeReported && archive.changedSinceOpened().value_or(false)) {
             report.fail("The archive changed while it was read");
             changeReported = true;
         }

@@ -3,7 +3,9 @@
 #include <optional>
 #include <span>
 
+#include "cli/StreamSink.h"
 #include "support/Console.h"
+#include "tre/OutputFile.h"
 
 void reportCopy(Report& report, const tre::Entry& entry, std::string_view path)
 {
@@ -11,16 +13,17 @@ void reportCopy(Report& report, const tre::Entry& entry, std::string_view path)
     report.note("Filesize is ", entry.size, ", and file offset is ", entry.offset, ".");
 }
 
-bool reportCopyResult(Report& report, const tre::Entry& entry, const tre::CopyResult& copy, std::string_view path)
+bool reportCopyResult(Report& report, const tre::Entry& entry, const Copied& copied, std::string_view path)
 {
-    if (copy.writeError) {
-        report.failBecause(copy.writeError, "Cannot write output file (", path, ")");
+    const bool readFailed = copied.failure && copied.failure->step == tre::Step::readArchive;
+    if (copied.failure && !readFailed) {
+        report.failBecause(copied.failure->code, "Cannot write output file (", path, ")");
     } else if (entry.size < 0) {
         report.fail("Entry ", entry.number, " has an invalid size (", entry.size, ")");
-    } else if (copy.bytes < entry.size) {
+    } else if (readFailed || copied.bytes < entry.size) {
         // at the end of the file there is no reason to give
-        report.failBecause(copy.readError, "Read only ", copy.bytes, " of ", entry.size, " bytes of entry ",
-                           entry.number);
+        report.failBecause(readFailed ? copied.failure->code : std::error_code(), "Read only ", copied.bytes, " of ",
+                           entry.size, " bytes of entry ", entry.number);
     } else {
         return true;
     }
@@ -49,6 +52,21 @@ std::optional<tre::Entry> lookUp(Report& report, const tre::Archive& archive, st
     return *entry;
 }
 
+// Copies the entry to `sink`, counting what it delivered.
+Copied copyCounted(const tre::Archive& archive, const tre::Entry& entry, const tre::ByteSink& sink)
+{
+    Copied copied;
+    const tre::Result<std::int64_t> result = archive.copy(entry, [&](std::span<const char> bytes) {
+        const std::error_code error = sink(bytes);
+        copied.bytes += error ? 0 : std::ssize(bytes);
+        return error;
+    });
+    if (!result) {
+        copied.failure = result.error();
+    }
+    return copied;
+}
+
 } // namespace
 
 void printEntry(Report& report, const tre::Archive& archive, std::int32_t entryNumber, std::ostream& out)
@@ -57,13 +75,11 @@ void printEntry(Report& report, const tre::Archive& archive, std::int32_t entryN
     if (!entry) {
         return;
     }
-    const tre::CopyResult copy = archive.copy(*entry, [&out](std::span<const char> bytes) {
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return out.good() ? std::error_code() : std::make_error_code(std::errc::io_error);
-    });
+    const Copied copied = copyCounted(archive, *entry, streamSink(out));
     // a standard output that failed is the driver's to report
-    if (!copy.writeError && out.flush()) {
-        reportCopyResult(report, *entry, copy, {});
+    const bool outputFailed = copied.failure && copied.failure->step == tre::Step::writeFile;
+    if (!outputFailed && out.flush()) {
+        reportCopyResult(report, *entry, copied, {});
     }
 }
 
@@ -75,6 +91,21 @@ void copyEntry(Report& report, const tre::Archive& archive, std::int32_t entryNu
     }
     // the report comes before any data is read, so it stands even when the copy fails
     reportCopy(report, *entry, outputPath.c_str());
-    const tre::CopyResult copy = archive.copyToFile(*entry, toNativePath(outputPath.c_str()));
-    reportCopyResult(report, *entry, copy, outputPath.c_str());
+    tre::Result<tre::OutputFile> output = tre::OutputFile::create(toNativePath(outputPath.c_str()), &archive);
+    if (!output) {
+        reportCopyResult(report, *entry, {0, output.error()}, outputPath.c_str());
+        return;
+    }
+    Copied copied = copyCounted(archive, *entry, [&](std::span<const char> bytes) {
+        const tre::Result<void> written = output->write(bytes);
+        return written ? std::error_code() : written.error().code;
+    });
+    // a file that could not be written whole never replaces another; one
+    // cut short by the archive holds the bytes read
+    if (!copied.failure || copied.failure->step == tre::Step::readArchive) {
+        if (const tre::Result<void> committed = output->commit(); !committed) {
+            copied.failure = committed.error();
+        }
+    }
+    reportCopyResult(report, *entry, copied, outputPath.c_str());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -22,7 +23,14 @@ void printEntry(Report& report, const tre::Archive& archive, std::int32_t entryN
 // given): they stand before any data is read.
 void reportCopy(Report& report, const tre::Entry& entry, std::string_view path);
 
+// What a copy of an entry did: the bytes it delivered, and where it failed,
+// why (reading the archive, or writing the output).
+struct Copied {
+    std::int64_t bytes = 0;
+    std::optional<tre::Error> failure;
+};
+
 // The "Exit Message" line for a copy that did not deliver the entry whole
 // (the output could not be written, the size is invalid, the archive ran
 // out or could not be read); none when it did. True when it was whole.
-bool reportCopyResult(Report& report, const tre::Entry& entry, const tre::CopyResult& copy, std::string_view path);
+bool reportCopyResult(Report& report, const tre::Entry& entry, const Copied& copied, std::string_view path);

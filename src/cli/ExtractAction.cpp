@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "cli/CopyAction.h"
-#include "cli/ListAction.h"
 #include "support/Console.h"
 #include "tre/FolderExtraction.h"
 
@@ -76,10 +75,14 @@ void extractOne(Report& report, tre::FolderExtraction& folder, const String& fol
                     shownPath(report, folderPath, result.path), ")");
         return;
     case tre::Outcome::failed:
-        report.failBecause(result.error.code, "Cannot write output file (", path, ")");
+        if (result.error.step == tre::Step::readArchive) {
+            reportCopyResult(report, entry, {result.bytes, result.error}, path);
+        } else {
+            report.failBecause(result.error.code, "Cannot write output file (", path, ")");
+        }
         return;
     case tre::Outcome::written:
-        if (reportCopyResult(report, entry, result.copy, path)) {
+        if (reportCopyResult(report, entry, {result.bytes, std::nullopt}, path)) {
             ++tally.extracted;
             tally.bytes += entry.size;
             progress.update(tally.extracted, tally.bytes);
@@ -103,7 +106,8 @@ void extractToFolder(Report& report, const tre::Archive& archive, const String& 
     Tally tally;
     bool stopped = !folder;
     tre::EntryWalk walk = archive.entries();
-    for (const tre::Entry& entry : walk) {
+    tre::Entry entry;
+    while (walk.next(entry)) {
         if (!selection.includes(entry)) {
             continue;
         }
@@ -114,7 +118,7 @@ void extractToFolder(Report& report, const tre::Archive& archive, const String& 
             stopped = folder->outOfSpace() || !report.good();
         }
     }
-    reportShortDirectory(report, archive, walk);
+    report.shortDirectory(archive, walk);
     progress.erase();
     report.note("Extracted ", tally.extracted, " of ", tally.selected, " entries (", tally.bytes, " bytes) to folder (",
                 folderPath, ").");

@@ -4,7 +4,7 @@
 #include <array>
 #include <charconv>
 
-#include "tre/EntryPath.h"
+#include "support/Utf8.h"
 
 namespace {
 
@@ -64,23 +64,20 @@ bool putName(char*& at, std::string_view name)
         if (i == name.size()) {
             break;
         }
+        const tre::TextCharacter character = tre::firstCharacter(name.substr(i));
         const auto lead = static_cast<unsigned char>(name[i]);
-        const std::size_t length = tre::utf8SequenceLength(name.substr(i));
-        if (length == 0) {
+        if (character.kind == tre::TextCharacter::Kind::invalid) {
             at = put(at, "\\ufffd");
             valid = false;
-            ++i;
-        } else if (length == 1 && (lead < 0x20U || lead == 0x7FU || lead == '"' || lead == '\\')) {
+        } else if (character.kind == tre::TextCharacter::Kind::control) {
+            // a C1 control (C2 80 to C2 9F) is escaped as its code point
+            at = putEscaped(at, character.length == 2 ? static_cast<unsigned char>(name[i + 1]) : lead);
+        } else if (lead == '"' || lead == '\\') {
             at = putEscaped(at, lead);
-            ++i;
-        } else if (length == 2 && lead == 0xC2U && static_cast<unsigned char>(name[i + 1]) < 0xA0U) {
-            // U+0080 to U+009F, the C1 controls: C2 80 to C2 9F
-            at = putEscaped(at, static_cast<unsigned char>(name[i + 1]));
-            i += 2;
         } else {
-            at = put(at, name.substr(i, length));
-            i += length;
+            at = put(at, name.substr(i, character.length));
         }
+        i += character.length;
     }
     return valid;
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/Json.h"
+#include "cli/StreamSink.h"
 #include "support/Console.h"
 #include "tre/OutputFile.h"
 
@@ -52,10 +53,8 @@ constexpr std::align_val_t pageAlignment{4096};
 // and nothing more is written after it.
 class BufferedWriter {
 public:
-    using Sink = std::function<std::error_code(std::span<const char>)>;
-
     // `expectedSize` bounds the buffer, so a short listing takes no megabyte
-    BufferedWriter(Sink sink, std::size_t expectedSize)
+    BufferedWriter(tre::ByteSink sink, std::size_t expectedSize)
         : sink_(std::move(sink)), size_(std::clamp(expectedSize, maxAnyLineSize, maxBufferSize)),
           buffer_(static_cast<char*>(::operator new(size_, pageAlignment)))
     {
@@ -91,35 +90,21 @@ private:
         used_ = 0;
     }
 
-    Sink sink_;
+    tre::ByteSink sink_;
     std::size_t size_;
     std::unique_ptr<char, Release> buffer_;
     std::size_t used_ = 0;
     std::error_code error_;
 };
 
-} // namespace
-
-void reportShortDirectory(Report& report, const tre::Archive& archive, const tre::EntryWalk& walk)
-{
-    if (walk.error()) {
-        report.fail("Read only ", walk.recordsRead(), " of ", archive.entryCount(), " directory records");
-    }
-}
-
-namespace {
-
 // -l -j: JSON lines in blocks (one by one on a terminal).
 void listJson(Report& report, const tre::Archive& archive, const Selection& selection, const JsonOutput& json)
 {
     std::ostream& out = *json.stream;
-    const auto sink = [&out](std::span<const char> bytes) {
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return out.good() ? std::error_code() : std::make_error_code(std::errc::io_error);
-    };
-    BufferedWriter writer(sink, json.terminal ? maxAnyLineSize : maxBufferSize);
+    BufferedWriter writer(streamSink(out), json.terminal ? maxAnyLineSize : maxBufferSize);
     tre::EntryWalk walk = archive.entries();
-    for (const tre::Entry& entry : walk) {
+    tre::Entry entry;
+    while (walk.next(entry)) {
         if (selection.includes(entry)) {
             char* at = writer.space(maxAnyLineSize);
             writer.commit(writeJsonLine(at, entry.number, entry.name(), entry.size, entry.offset));
@@ -134,7 +119,7 @@ void listJson(Report& report, const tre::Archive& archive, const Selection& sele
     if (writer.finish() || !out.flush()) {
         return;
     }
-    reportShortDirectory(report, archive, walk);
+    report.shortDirectory(archive, walk);
 }
 
 } // namespace
@@ -148,7 +133,8 @@ void listToConsole(Report& report, const tre::Archive& archive, const Selection&
     }
     std::array<char, maxLineSize> line{};
     tre::EntryWalk walk = archive.entries();
-    for (const tre::Entry& entry : walk) {
+    tre::Entry entry;
+    while (walk.next(entry)) {
         if (selection.includes(entry)) {
             // (a name shown as stored needs no copy)
             const char* end = report.terminal() ? formatLine(line.data(), entry, report.shown(entry.name()), style)
@@ -159,7 +145,7 @@ void listToConsole(Report& report, const tre::Archive& archive, const Selection&
             }
         }
     }
-    reportShortDirectory(report, archive, walk);
+    report.shortDirectory(archive, walk);
 }
 
 void listToFile(Report& report, const tre::Archive& archive, const String& listPath, const Selection& selection,
@@ -171,10 +157,15 @@ void listToFile(Report& report, const tre::Archive& archive, const String& listP
         return;
     }
     const std::string_view lineEnd = textFileLineEnd;
-    BufferedWriter writer([&](std::span<const char> bytes) { return output->write(bytes); },
+    BufferedWriter writer(
+        [&](std::span<const char> bytes) {
+            const tre::Result<void> written = output->write(bytes);
+            return written ? std::error_code() : written.error().code;
+        },
                           (static_cast<std::size_t>(archive.entryCount()) + 1) * (maxLineSize + lineEnd.size()));
     tre::EntryWalk walk = archive.entries();
-    for (const tre::Entry& entry : walk) {
+    tre::Entry entry;
+    while (walk.next(entry)) {
         if (!selection.includes(entry)) {
             continue;
         }
@@ -189,11 +180,12 @@ void listToFile(Report& report, const tre::Archive& archive, const String& listP
     std::error_code error = writer.finish();
     // a file that could not be written whole never replaces another
     if (!error) {
-        error = output->commit();
+        const tre::Result<void> committed = output->commit();
+        error = committed ? std::error_code() : committed.error().code;
     }
     if (error) {
         report.failBecause(error, "Cannot write list file (", listPath, ")");
         return;
     }
-    reportShortDirectory(report, archive, walk);
+    report.shortDirectory(archive, walk);
 }

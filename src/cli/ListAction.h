@@ -35,7 +35,3 @@ void listToConsole(Report& report, const tre::Archive& archive, const Selection&
 // archive gets a new file, moved over it once complete).
 void listToFile(Report& report, const tre::Archive& archive, const String& listPath, const Selection& selection,
                 const ListingStyle& style);
-
-// "Exit Message: Read only N of C directory records." after a walk that
-// ended early.
-void reportShortDirectory(Report& report, const tre::Archive& archive, const tre::EntryWalk& walk);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/Progress.h"
+#include "tre/Archive.h"
 
 // Every line a run prints goes through one Report: it decides where lines
 // go and when they are flushed, spells the "Exit Message: " lines with
@@ -64,10 +65,23 @@ public:
     // pipe, a file) names stay as stored.
     [[nodiscard]] std::string shown(std::string_view name) const;
 
+    // "Exit Message: Read only N of C directory records." after a walk that
+    // ended early; nothing after a whole one. Every action that walks the
+    // directory ends this way.
+    void shortDirectory(const tre::Archive& archive, const tre::EntryWalk& walk)
+    {
+        shortDirectory(archive.entryCount(), walk.recordsRead(), walk.error());
+    }
+    void shortDirectory(std::int32_t entryCount, std::int32_t recordsRead, const std::error_code& error)
+    {
+        if (error) {
+            fail("Read only ", recordsRead, " of ", entryCount, " directory records");
+        }
+    }
+
     [[nodiscard]] bool failed() const { return failed_; }
     [[nodiscard]] bool good() const { return out_.good(); }
     [[nodiscard]] bool terminal() const { return style_.terminal; }
-    [[nodiscard]] bool quiet() const { return style_.quiet; }
     // The stream the lines go to, for lines written in blocks of their own.
     [[nodiscard]] std::ostream& stream() const { return out_; }
     // -x's progress line, erased before each line that shares its terminal.

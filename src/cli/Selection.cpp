@@ -10,7 +10,8 @@ bool Selection::findFirst(const tre::Archive& archive)
         return false;
     }
     tre::EntryWalk walk = archive.entries();
-    for (const tre::Entry& entry : walk) {
+    tre::Entry entry;
+    while (walk.next(entry)) {
         if (pattern_->matches(entry.name())) {
             firstMatch_ = entry.number;
             knownUpTo_ = entry.number;
@@ -19,6 +20,7 @@ bool Selection::findFirst(const tre::Archive& archive)
     }
     knownUpTo_ = walk.recordsRead();
     matchesNone_ = !walk.error();
+    cutShort_ = static_cast<bool>(walk.error());
     return false;
 }
 

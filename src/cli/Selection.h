@@ -20,6 +20,9 @@ public:
     // Looks for the first selected entry; false when there is none (or none
     // among the records that could be read).
     bool findFirst(const tre::Archive& archive);
+    // Whether findFirst() found none because the directory could not be read
+    // to its end: then nobody knows whether an entry matches.
+    [[nodiscard]] bool cutShort() const { return cutShort_; }
     [[nodiscard]] bool includes(const tre::Entry& entry) const;
 
 private:
@@ -28,4 +31,5 @@ private:
     std::int32_t firstMatch_ = -1;
     std::int32_t knownUpTo_ = 0;
     bool matchesNone_ = false;
+    bool cutShort_ = false;
 };

@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cli/ProgramVersion.h"
+#include "support/ProgramVersion.h"
 #include "mount/MountedTree.h"
 #include "support/Console.h"
 #include "tre/Archive.h"
@@ -137,13 +137,14 @@ int run(int argc, char* argv[])
     }
     // what -x would leave out, said once where someone watches
     const bool watched = options.foreground != 0 || options.debug != 0;
-    const tre::Result<tre::Tree> tree = tre::Tree::build(
-        *archive, tre::PathRules::posix, [&](const tre::Entry& entry, const tre::ExtractedEntry& result) {
-            if (watched) {
-                std::cerr << "tremount: entry " << entry.number << " (" << terminalSafe(entry.name(), terminal)
-                          << ") is left out: " << reasonFor(result) << "\n";
-            }
-        });
+    tre::Tree::Options treeOptions;
+    treeOptions.skipped = [&](std::size_t /*archive*/, const tre::Entry& entry, const tre::ExtractedEntry& result) {
+        if (watched) {
+            std::cerr << "tremount: entry " << entry.number << " (" << terminalSafe(entry.name(), terminal)
+                      << ") is left out: " << reasonFor(result) << "\n";
+        }
+    };
+    const tre::Result<tre::Tree> tree = tre::Tree::build(*archive, treeOptions);
     if (!tree) {
         std::cerr << "tremount: cannot read archive (" << terminalSafe(arguments.archive, terminal)
                   << "): " << tree.error().code.message() << "\n";

@@ -9,20 +9,9 @@
 #include <shellapi.h>
 
 #include "support/Console.h"
+#include "support/WindowsText.h"
 
 namespace {
-
-std::string narrow(const wchar_t* text)
-{
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) {
-        return {};
-    }
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(length) - 1);
-    return utf8;
-}
 
 // a console, not merely a character device such as NUL
 bool isConsole(DWORD stream)
@@ -48,7 +37,7 @@ std::vector<std::string> commandLineArguments(int argc, char* argv[])
     std::vector<std::string> arguments;
     arguments.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        arguments.push_back(narrow(wide[i]));
+        arguments.push_back(tre::narrowPath(wide[i]));
     }
     ::LocalFree(wide);
     return arguments;

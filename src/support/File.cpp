@@ -48,7 +48,8 @@ std::error_code File::writeAll(const char* data, std::int64_t length)
 
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : file_(std::move(other.file_)), temporaryPath_(std::exchange(other.temporaryPath_, {})),
-      targetPath_(std::move(other.targetPath_))
+      targetPath_(std::move(other.targetPath_)), replacing_(other.replacing_), mode_(other.mode_),
+      owner_(other.owner_), group_(other.group_)
 {
 }
 
@@ -59,6 +60,10 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept
         file_ = std::move(other.file_);
         temporaryPath_ = std::exchange(other.temporaryPath_, {});
         targetPath_ = std::move(other.targetPath_);
+        replacing_ = other.replacing_;
+        mode_ = other.mode_;
+        owner_ = other.owner_;
+        group_ = other.group_;
     }
     return *this;
 }
@@ -70,8 +75,15 @@ std::error_code ReplacementFile::commit()
     if (!file_.isOpen()) {
         return std::make_error_code(std::errc::bad_file_descriptor);
     }
-    if (const std::error_code closed = file_.close()) {
-        return closed;
+    // a crash after the move must find the new bytes under the name, never
+    // an empty file: they reach the disk first
+    std::error_code error = takeOwnerAndMode();
+    if (!error) {
+        error = file_.flush();
+    }
+    const std::error_code closed = file_.close();
+    if (error || closed) {
+        return error ? error : closed;
     }
     if (const std::error_code moved = moveIntoPlace()) {
         return moved;

@@ -30,7 +30,12 @@ struct FileStatus {
     // Whether nobody wrote to the file, or renamed or linked it, in between.
     [[nodiscard]] bool sameStamp(const FileStatus& other) const
     {
-        return size == other.size && modified == other.modified && changed == other.changed;
+        return sameContentsStamp(other) && changed == other.changed;
+    }
+    // Whether nobody wrote to it: a rename or a new link move the change time only.
+    [[nodiscard]] bool sameContentsStamp(const FileStatus& other) const
+    {
+        return size == other.size && modified == other.modified;
     }
 };
 
@@ -41,9 +46,9 @@ struct IoResult {
 
 // The operating system's reason for the call that just failed: errno, or
 // GetLastError() on Windows.
-std::error_code lastSystemError();
+[[nodiscard]] std::error_code lastSystemError();
 // Whether a reason says that the disk is full or a quota exceeded.
-bool isOutOfSpace(const std::error_code& code);
+[[nodiscard]] bool isOutOfSpace(const std::error_code& code);
 
 // Reads `length` bytes from `offset` on in as many calls of
 // `readOnce(offset, buffer, length) -> IoResult` as it takes: until done,
@@ -84,13 +89,15 @@ public:
 
     [[nodiscard]] bool isOpen() const { return handle_ != closedHandle; }
     [[nodiscard]] std::intptr_t nativeHandle() const { return handle_; }
-    std::error_code status(FileStatus& status) const;
+    [[nodiscard]] std::error_code status(FileStatus& status) const;
     // Reads up to `length` bytes at `offset`; fewer only at the end of the
     // file or on an error.
-    IoResult readAt(std::int64_t offset, char* buffer, std::int64_t length) const;
-    std::error_code writeAll(const char* data, std::int64_t length);
+    [[nodiscard]] IoResult readAt(std::int64_t offset, char* buffer, std::int64_t length) const;
+    [[nodiscard]] std::error_code writeAll(const char* data, std::int64_t length);
     // Empties the file.
-    std::error_code truncate();
+    [[nodiscard]] std::error_code truncate();
+    // Waits until what was written is on the disk.
+    [[nodiscard]] std::error_code flush();
     // Closes now: a delayed write error can surface here.
     std::error_code close();
 
@@ -111,9 +118,13 @@ private:
 // A new file that takes the place of an existing one only once it is
 // complete: it is written beside the file that `path` leads to (after
 // following links, so a link stays a link and its target gets the new
-// contents) and moved over it by commit(). Whoever holds the old file open
-// goes on reading the old bytes. Dropped without commit(), it is removed.
-// Only a regular file is ever replaced.
+// contents) and moved over it by commit(), flushed to the disk first, so
+// that a crash leaves the old file or the new one, never an empty one.
+// Whoever holds the old file open goes on reading the old bytes. The new
+// file takes the old one's mode, and its owner and group where the user may
+// give them; where there was none, the mode of a new file (0666 less the
+// umask). Dropped without commit(), it is removed. Only a regular file is
+// ever replaced.
 class ReplacementFile {
 public:
     ReplacementFile() = default;
@@ -126,17 +137,28 @@ public:
     static ReplacementFile create(const std::filesystem::path& path, std::error_code& error);
 
     [[nodiscard]] File& file() { return file_; }
-    // Closes the file and moves it over the target.
-    std::error_code commit();
+    // The file being written, until commit() or discard().
+    [[nodiscard]] const std::filesystem::path& temporaryPath() const { return temporaryPath_; }
+    // Gives the file its mode and owner, flushes it, closes it and moves it
+    // over the target.
+    [[nodiscard]] std::error_code commit();
+    // Removes the file written so far.
+    void discard();
 
 private:
-    void discard();
+    // The mode and owner that the new file takes (the platform's part of commit()).
+    [[nodiscard]] std::error_code takeOwnerAndMode();
     // Moves the closed file over the target (the platform's part of commit()).
     [[nodiscard]] std::error_code moveIntoPlace() const;
 
     File file_;
     std::filesystem::path temporaryPath_;
     std::filesystem::path targetPath_;
+    // what the file it replaces had: its mode and owner
+    bool replacing_ = false;
+    std::uint32_t mode_ = 0;
+    std::uint32_t owner_ = 0;
+    std::uint32_t group_ = 0;
 };
 
 } // namespace tre

@@ -8,20 +8,32 @@
 #include <utility>
 
 #include "support/File.h"
+#include "support/PosixFiles.h"
 
 namespace tre {
+
+int openAtRetrying(int folder, const char* name, int flags)
+{
+    int fd = -1;
+    do {
+        fd = ::openat(folder, name, flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
 
 namespace {
 
 int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
 
-int openRetrying(const char* path, int flags)
+int openRetrying(const char* path, int flags) { return openAtRetrying(AT_FDCWD, path, flags); }
+
+// What a new file's mode is here: 0666 less the umask, which can only be
+// read by setting it (and setting it back at once).
+std::uint32_t newFileMode()
 {
-    int fd = -1;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666U & ~static_cast<std::uint32_t>(mask);
 }
 
 std::int64_t nanoseconds(const struct timespec& time)
@@ -99,6 +111,16 @@ std::error_code File::truncate()
     return ::ftruncate(descriptor(handle_), 0) == 0 ? std::error_code() : lastSystemError();
 }
 
+// NOLINTNEXTLINE(readability-make-member-function-const): flushing changes what the disk holds
+std::error_code File::flush()
+{
+    int result = 0;
+    do {
+        result = ::fsync(descriptor(handle_));
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? std::error_code() : lastSystemError();
+}
+
 std::error_code File::close()
 {
     if (!isOpen()) {
@@ -128,14 +150,38 @@ ReplacementFile ReplacementFile::create(const std::filesystem::path& path, std::
         error = lastSystemError();
         return replacement;
     }
-    if (exists) {
-        // the new file keeps the permissions of the one it replaces
-        ::fchmod(fd, status.st_mode & 07777U);
-    }
+    replacement.replacing_ = exists;
+    replacement.mode_ = exists ? status.st_mode & 07777U : newFileMode();
+    replacement.owner_ = status.st_uid;
+    replacement.group_ = status.st_gid;
     replacement.temporaryPath_ = temporary;
     replacement.file_ = File(fd);
     error = {};
     return replacement;
+}
+
+std::error_code ReplacementFile::takeOwnerAndMode()
+{
+    const int fd = descriptor(file_.nativeHandle());
+    if (replacing_) {
+        struct stat made {};
+        if (::fstat(fd, &made) != 0) {
+            return lastSystemError();
+        }
+        // Only root may give a file away: where the user may not, it stays
+        // theirs, as any file they write, and keeps the group where they are
+        // in it. The owner comes before the mode, as changing it clears the
+        // set-user-ID bits.
+        if ((made.st_uid != owner_ || made.st_gid != group_) && ::fchown(fd, owner_, group_) != 0) {
+            if (errno != EPERM) {
+                return lastSystemError();
+            }
+            if (made.st_gid != group_ && ::fchown(fd, static_cast<uid_t>(-1), group_) != 0 && errno != EPERM) {
+                return lastSystemError();
+            }
+        }
+    }
+    return ::fchmod(fd, mode_) == 0 ? std::error_code() : lastSystemError();
 }
 
 std::error_code ReplacementFile::moveIntoPlace() const

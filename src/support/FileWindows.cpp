@@ -2,6 +2,7 @@
 // wide-character functions as the std::filesystem::path holds them.
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -9,6 +10,7 @@
 
 #include "support/File.h"
 #include "support/WindowsFiles.h"
+#include "support/WindowsText.h"
 
 namespace tre {
 
@@ -31,7 +33,7 @@ public:
         if (length == 0 || text == nullptr) {
             return "Windows error " + std::to_string(code);
         }
-        std::string utf8 = narrowPath(std::wstring(text, length));
+        std::string utf8 = narrowPath(std::wstring_view(text, length));
         ::LocalFree(text);
         while (!utf8.empty() &&
                (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == '.' || utf8.back() == ' ')) {
@@ -64,7 +66,14 @@ public:
 
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-std::int64_t fileTime(LARGE_INTEGER time) { return time.QuadPart * 100; }
+// 100-nanosecond ticks as nanoseconds; a time too far off to hold that way
+// (past the year 30,000) stays at the largest or smallest that can be held,
+// which still tells it apart from any other.
+std::int64_t fileTime(LARGE_INTEGER time)
+{
+    constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max() / 100;
+    return std::clamp<std::int64_t>(time.QuadPart, -limit, limit) * 100;
+}
 
 } // namespace
 
@@ -101,24 +110,6 @@ std::intptr_t openNative(const std::filesystem::path& path, unsigned long access
     }
     error = {};
     return reinterpret_cast<std::intptr_t>(handle);
-}
-
-std::string narrowPath(const std::wstring& text)
-{
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(std::max(length, 0)), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length, nullptr,
-                          nullptr);
-    return utf8;
-}
-
-std::wstring widenPath(std::string_view utf8)
-{
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
 }
 
 File File::openForReading(const std::filesystem::path& path, std::error_code& error)
@@ -190,6 +181,12 @@ std::error_code File::truncate()
     return {};
 }
 
+// NOLINTNEXTLINE(readability-make-member-function-const): flushing changes what the disk holds
+std::error_code File::flush()
+{
+    return ::FlushFileBuffers(handleOf(handle_)) ? std::error_code() : lastSystemError();
+}
+
 std::error_code File::close()
 {
     if (!isOpen()) {
@@ -253,6 +250,10 @@ ReplacementFile ReplacementFile::create(const std::filesystem::path& path, std::
     replacement.file_ = File(handle);
     return replacement;
 }
+
+// Files here have no owner and mode of the POSIX kind: the new file gets
+// its folder's permissions, as any file created there.
+std::error_code ReplacementFile::takeOwnerAndMode() { return {}; }
 
 std::error_code ReplacementFile::moveIntoPlace() const
 {

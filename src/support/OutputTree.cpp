@@ -31,7 +31,7 @@ OutputTree::Created OutputTree::createFile(std::span<const std::string_view> com
                                            const std::optional<FileIdentity>& keep)
 {
     if (root_ == -1 || components.empty()) {
-        return {Result::failed, Step::createFile, std::make_error_code(std::errc::invalid_argument)};
+        return {Result::failed, Making::file, std::make_error_code(std::errc::invalid_argument)};
     }
     const std::span<const std::string_view> folders = components.first(components.size() - 1);
     for (std::size_t i = keepSharedFolders(folders); i < folders.size(); ++i) {

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "support/File.h"
-#include "tre/Error.h"
 
 namespace tre {
 
@@ -29,11 +28,13 @@ public:
         created,
         throughLink, // a link where a folder of the path should be
         kept,        // the path already leads to the file that must be kept
-        failed,      // `step` and `error` say what failed and why
+        failed,      // `at` and `error` say what failed and why
     };
+    // what was being made: a folder on the way, or the file itself
+    enum class Making { folder, file };
     struct Created {
         Result result = Result::failed;
-        Step step = Step::createFile;
+        Making at = Making::file;
         std::error_code error;
     };
 
@@ -43,15 +44,16 @@ public:
     ~OutputTree();
 
     // Creates the folder with its missing parents and opens it. A folder
-    // given as a link to a folder is used: the caller chose it.
-    std::error_code open(const std::filesystem::path& folder);
+    // given as a link to a folder is used: the caller chose it. An empty
+    // path names no folder.
+    [[nodiscard]] std::error_code open(const std::filesystem::path& folder);
     // Creates the folders on the way (every component but the last) and a
     // new, empty file at the last one, open for writing in `file`. Where that
     // path already leads (through any link, or as another hard link) to the
     // file `keep`, nothing is changed. A file where a folder is needed fails
     // with "not a directory", a folder where the file should go with "is a
     // directory".
-    Created createFile(std::span<const std::string_view> components, File& file,
+    [[nodiscard]] Created createFile(std::span<const std::string_view> components, File& file,
                        const std::optional<FileIdentity>& keep = std::nullopt);
 
 private:
@@ -68,7 +70,6 @@ private:
     static void closeFolder(std::intptr_t handle);
 
     std::intptr_t root_ = -1;
-    std::filesystem::path rootPath_;
     std::vector<OpenFolder> chain_;
 };
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "support/OutputTree.h"
+#include "support/PosixFiles.h"
 
 namespace tre {
 
@@ -26,21 +27,15 @@ constexpr int searchOnly = O_RDONLY;
 
 int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
 
-int openAtRetrying(int parent, const char* name, int flags)
-{
-    int fd = -1;
-    do {
-        fd = ::openat(parent, name, flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
 std::error_code errorOf(std::errc condition) { return std::make_error_code(condition); }
 
 } // namespace
 
 std::error_code OutputTree::open(const std::filesystem::path& folder)
 {
+    if (folder.empty()) {
+        return errorOf(std::errc::no_such_file_or_directory);
+    }
     std::error_code createError;
     std::filesystem::create_directories(folder, createError);
     root_ = openAtRetrying(AT_FDCWD, folder.c_str(), searchOnly | O_DIRECTORY);
@@ -48,7 +43,6 @@ std::error_code OutputTree::open(const std::filesystem::path& folder)
         // a folder that could not be created is missing: its creation says why
         return errno == ENOENT && createError ? createError : lastSystemError();
     }
-    rootPath_ = folder;
     return {};
 }
 
@@ -60,7 +54,7 @@ OutputTree::Created OutputTree::openFolder(std::string_view name)
     int fd = openAtRetrying(parent, component.c_str(), openAsFolder);
     if (fd < 0 && errno == ENOENT) {
         if (::mkdirat(parent, component.c_str(), 0777) != 0 && errno != EEXIST) {
-            return {Result::failed, Step::createFolder, lastSystemError()};
+            return {Result::failed, Making::folder, lastSystemError()};
         }
         fd = openAtRetrying(parent, component.c_str(), openAsFolder);
     }
@@ -68,15 +62,15 @@ OutputTree::Created OutputTree::openFolder(std::string_view name)
         const std::error_code error = lastSystemError();
         struct stat status {};
         if (::fstatat(parent, component.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(status.st_mode)) {
-            return {Result::failed, Step::createFolder, error};
+            return {Result::failed, Making::folder, error};
         }
         if (S_ISLNK(status.st_mode)) {
-            return {Result::throughLink, Step::createFolder, {}};
+            return {Result::throughLink, Making::folder, {}};
         }
-        return {Result::failed, Step::createFolder, errorOf(std::errc::not_a_directory)};
+        return {Result::failed, Making::folder, errorOf(std::errc::not_a_directory)};
     }
     chain_.push_back({std::move(component), fd});
-    return {Result::created, Step::createFolder, {}};
+    return {Result::created, Making::folder, {}};
 }
 
 OutputTree::Created OutputTree::createLeaf(std::string_view name, File& file, const std::optional<FileIdentity>& keep)
@@ -88,28 +82,28 @@ OutputTree::Created OutputTree::createLeaf(std::string_view name, File& file, co
         const int fd = openAtRetrying(parent, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
         if (fd >= 0) {
             file = File(fd);
-            return {Result::created, Step::createFile, {}};
+            return {Result::created, Making::file, {}};
         }
         if (errno != EEXIST) {
-            return {Result::failed, Step::createFile, lastSystemError()};
+            return {Result::failed, Making::file, lastSystemError()};
         }
         // what stands there is looked at, never what a link there leads to
         struct stat status {};
         if (::fstatat(parent, leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
             if (S_ISDIR(status.st_mode)) {
-                return {Result::failed, Step::createFile, errorOf(std::errc::is_a_directory)};
+                return {Result::failed, Making::file, errorOf(std::errc::is_a_directory)};
             }
             const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
                                         static_cast<std::uint64_t>(status.st_ino)};
             if (keep && identity == *keep) {
-                return {Result::kept, Step::createFile, {}};
+                return {Result::kept, Making::file, {}};
             }
         }
         if (::unlinkat(parent, leaf.c_str(), 0) != 0 && errno != ENOENT) {
-            return {Result::failed, Step::createFile, lastSystemError()};
+            return {Result::failed, Making::file, lastSystemError()};
         }
     }
-    return {Result::failed, Step::createFile, errorOf(std::errc::file_exists)};
+    return {Result::failed, Making::file, errorOf(std::errc::file_exists)};
 }
 
 void OutputTree::closeFolder(std::intptr_t handle) { ::close(descriptor(handle)); }

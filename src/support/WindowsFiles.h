@@ -5,8 +5,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <string>
-#include <string_view>
 #include <system_error>
 
 namespace tre {
@@ -17,8 +15,5 @@ std::error_code systemError(unsigned long code);
 // "is a directory", an empty path "no such file"); -1 when it fails.
 std::intptr_t openNative(const std::filesystem::path& path, unsigned long access, unsigned long share,
                          unsigned long disposition, unsigned long flags, std::error_code& error);
-// UTF-16 to UTF-8, and back.
-std::string narrowPath(const std::wstring& text);
-std::wstring widenPath(std::string_view utf8);
 
 } // namespace tre

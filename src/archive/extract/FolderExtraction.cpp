@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "archive/Placement.h"
-#include "archive/Source.h"
+#include "archive/extract/Placement.h"
+#include "archive/read/ArchiveState.h"
 #include "support/ByteBlock.h"
 #include "support/OutputTree.h"
 #include "tre/EntryPath.h"
@@ -14,7 +14,7 @@ namespace tre {
 namespace detail {
 
 struct ExtractionState {
-    const Archive* archive = nullptr;
+    std::shared_ptr<ArchiveState> archive;
     std::optional<FileIdentity> archiveIdentity;
     OutputTree tree;
     // one copy buffer serves every entry, grown as larger ones come
@@ -48,12 +48,31 @@ Result<FolderExtraction> FolderExtraction::open(const Archive& archive, const st
     if (const std::error_code error = state->tree.open(folder)) {
         return Error{Step::createFolder, error};
     }
-    state->archive = &archive;
-    state->archiveIdentity = detail::ArchiveAccess::source(archive).identity();
+    state->archive = detail::ArchiveAccess::state(archive);
+    state->archiveIdentity = state->archive->source->identity();
     return FolderExtraction(std::move(state));
 }
 
 bool FolderExtraction::outOfSpace() const { return state_->outOfSpace; }
+
+const char* describe(Outcome outcome) noexcept
+{
+    switch (outcome) {
+    case Outcome::written:
+        return "written";
+    case Outcome::unsafeName:
+        return "unsafe name";
+    case Outcome::throughLink:
+        return "a link stands where a folder of its path should be";
+    case Outcome::wouldOverwriteArchive:
+        return "its path leads to the archive itself";
+    case Outcome::failed:
+        return "failed";
+    case Outcome::notAttempted:
+        return "not attempted: the disk is full";
+    }
+    return "unknown";
+}
 
 ExtractedEntry FolderExtraction::extract(const Entry& entry, const std::function<void(const ExtractedEntry&)>& created)
 {
@@ -76,22 +95,23 @@ ExtractedEntry FolderExtraction::extract(const Entry& entry, const std::function
     if (result.outcome != Outcome::written) {
         return result;
     }
-    result.copy = state.archive->copy(
+    // (the archive's own copy, through the state it shares with the Archive)
+    const Archive archive = detail::ArchiveAccess::view(state.archive);
+    const Result<std::int64_t> copied = archive.copy(
         entry,
         [&](std::span<const char> bytes) {
-            return file.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+            const std::error_code error = file.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+            result.bytes += error ? 0 : std::ssize(bytes);
+            return error;
         },
         state.bufferFor(entry.size));
     const std::error_code closed = file.close();
     // a delayed write error (a quota, a network file system) surfaces at the
     // close, and counts as any other
-    const Step step = result.copy.writeError ? Step::writeFile : Step::closeFile;
-    const std::error_code failure = result.copy.writeError ? result.copy.writeError : closed;
-    if (failure) {
+    if (!copied || closed) {
         result.outcome = Outcome::failed;
-        result.error = {step, failure};
-        result.copy.writeError = failure;
-        state.noteFailure(failure);
+        result.error = copied ? Error{Step::closeFile, closed} : copied.error();
+        state.noteFailure(result.error.code);
     }
     return result;
 }

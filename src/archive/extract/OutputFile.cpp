@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "archive/Source.h"
+#include "archive/read/ArchiveState.h"
 #include "support/File.h"
 
 namespace tre {
@@ -13,7 +13,7 @@ struct OutputState {
     File file;                   // written in place
     ReplacementFile replacement; // or written beside the file it replaces
     bool replacing = false;
-    const Source* kept = nullptr;
+    std::shared_ptr<ArchiveState> kept;
 };
 
 } // namespace detail
@@ -22,12 +22,12 @@ namespace {
 
 // Whether the open file, or where it cannot be opened for writing (a
 // read-only archive), what the path leads to, is the file to keep.
-bool isKeptFile(const File& opened, const std::filesystem::path& path, const detail::Source* kept)
+bool isKeptFile(const File& opened, const std::filesystem::path& path, const detail::ArchiveState* kept)
 {
-    if (kept == nullptr || !kept->identity()) {
+    if (kept == nullptr || !kept->source->identity()) {
         return false;
     }
-    const FileIdentity keep = *kept->identity();
+    const FileIdentity keep = *kept->source->identity();
     FileStatus status;
     if (opened.isOpen()) {
         return !opened.status(status) && status.identity == keep;
@@ -47,19 +47,23 @@ OutputFile::~OutputFile() = default;
 Result<OutputFile> OutputFile::create(const std::filesystem::path& path, const Archive* keep)
 {
     auto state = std::make_unique<detail::OutputState>();
-    state->kept = keep != nullptr ? &detail::ArchiveAccess::source(*keep) : nullptr;
+    if (keep != nullptr) {
+        state->kept = detail::ArchiveAccess::state(*keep);
+    }
     // opened without emptying it, so that the archive is recognised in the
     // file itself before anything is lost
     std::error_code error;
     File file = File::openForWriting(path, error);
-    if (isKeptFile(file, path, state->kept)) {
+    if (isKeptFile(file, path, state->kept.get())) {
         file.close();
         state->replacement = ReplacementFile::create(path, error);
         state->replacing = true;
     } else if (!error) {
         FileStatus status;
         error = file.status(status);
-        if (!error && status.regular) {
+        // A new file is empty already; truncating it anyway makes some file
+        // systems (ext4) flush all that is then written at the close.
+        if (!error && status.regular && status.size > 0) {
             error = file.truncate();
         }
         state->file = std::move(file);
@@ -70,27 +74,36 @@ Result<OutputFile> OutputFile::create(const std::filesystem::path& path, const A
     return OutputFile(std::move(state));
 }
 
-std::error_code OutputFile::write(std::span<const char> bytes)
+Result<void> OutputFile::write(std::span<const char> bytes)
 {
     File& file = state_->replacing ? state_->replacement.file() : state_->file;
-    return file.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    if (const std::error_code error = file.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()))) {
+        return Error{Step::writeFile, error};
+    }
+    return {};
 }
 
-std::error_code OutputFile::commit()
+Result<void> OutputFile::commit()
 {
     if (!state_->replacing) {
-        return state_->file.close();
+        if (const std::error_code error = state_->file.close()) {
+            return Error{Step::closeFile, error};
+        }
+        return {};
     }
     // The move unlinks the kept file's name, which changes its change time:
     // that is this process's own doing, not a change of the archive.
+    const detail::Source& kept = *state_->kept->source;
     FileStatus before;
-    const std::error_code unknown = state_->kept->status(before);
-    const std::error_code moved = state_->replacement.commit();
-    FileStatus after;
-    if (!moved && !unknown && !state_->kept->status(after)) {
-        state_->kept->acceptOwnChange(before, after);
+    const std::error_code unknown = kept.status(before);
+    if (const std::error_code moved = state_->replacement.commit()) {
+        return Error{Step::createFile, moved};
     }
-    return moved;
+    FileStatus after;
+    if (!unknown && !kept.status(after)) {
+        kept.acceptOwnChange(before, after);
+    }
+    return {};
 }
 
 } // namespace tre

@@ -1,7 +1,9 @@
 #include "tre/Pattern.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 namespace tre {
 
@@ -24,7 +26,41 @@ std::vector<std::size_t> nextClosingBrackets(std::string_view text)
 
 } // namespace
 
-Pattern::Pattern(std::string_view text)
+namespace detail {
+
+// The items of a pattern, with what is known of it up front.
+class CompiledPattern {
+public:
+    explicit CompiledPattern(std::string_view text);
+
+    [[nodiscard]] bool matches(std::string_view name) const;
+    [[nodiscard]] std::size_t minimumLength() const { return minimumLength_; }
+
+private:
+    enum class Kind : std::uint8_t { literal, anyByte, set, star };
+    struct Item {
+        Kind kind;
+        std::uint8_t byte;   // literal: the byte
+        std::uint32_t setAt; // set: its first word in sets_
+    };
+
+    [[nodiscard]] bool itemMatches(const Item& item, unsigned char byte) const;
+    [[nodiscard]] bool matchesFrom(std::size_t first, std::size_t last, std::string_view name) const;
+
+    std::vector<Item> items_;
+    // each set as 256 bits, in 8 words
+    std::vector<std::uint32_t> sets_;
+    std::size_t minimumLength_ = 0;
+    // literal items before the first `*` and after the last one, checked
+    // first: most names fail or pass there
+    std::size_t prefixItems_ = 0;
+    std::size_t suffixItems_ = 0;
+    bool hasStar_ = false;
+    // nothing but `*` between the head and the tail (`*.txt`, `a*b`)
+    bool starBetween_ = false;
+};
+
+CompiledPattern::CompiledPattern(std::string_view text)
 {
     const std::vector<std::size_t> closing = nextClosingBrackets(text);
     std::size_t i = 0;
@@ -92,7 +128,7 @@ Pattern::Pattern(std::string_view text)
     }
 }
 
-bool Pattern::itemMatches(const Item& item, unsigned char byte) const
+bool CompiledPattern::itemMatches(const Item& item, unsigned char byte) const
 {
     switch (item.kind) {
     case Kind::literal:
@@ -111,7 +147,7 @@ bool Pattern::itemMatches(const Item& item, unsigned char byte) const
 // absorb whatever a later retry would give it. So a mismatch goes back to
 // the last `*`, which takes one more byte, and the work stays bounded by
 // the name's length times the items'.
-bool Pattern::matchesFrom(std::size_t first, std::size_t last, std::string_view name) const
+bool CompiledPattern::matchesFrom(std::size_t first, std::size_t last, std::string_view name) const
 {
     std::size_t p = first;
     std::size_t n = 0;
@@ -140,7 +176,7 @@ bool Pattern::matchesFrom(std::size_t first, std::size_t last, std::string_view 
     return p == last;
 }
 
-bool Pattern::matches(std::string_view name) const
+bool CompiledPattern::matches(std::string_view name) const
 {
     if (name.size() < minimumLength_ || (!hasStar_ && name.size() != minimumLength_)) {
         return false;
@@ -163,6 +199,14 @@ bool Pattern::matches(std::string_view name) const
     }
     return starBetween_ || matchesFrom(prefixItems_, tailItems, name.substr(prefixItems_, tailName - prefixItems_));
 }
+
+} // namespace detail
+
+Pattern::Pattern(std::string_view text) : compiled_(std::make_shared<const detail::CompiledPattern>(text)) {}
+
+bool Pattern::matches(std::string_view name) const { return compiled_->matches(name); }
+
+std::size_t Pattern::minimumLength() const { return compiled_->minimumLength(); }
 
 bool matchesPattern(std::string_view pattern, std::string_view name) { return Pattern(pattern).matches(name); }
 

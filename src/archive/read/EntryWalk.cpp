@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "archive/Source.h"
+#include "archive/read/ArchiveState.h"
 #include "support/ByteBlock.h"
 #include "tre/Archive.h"
 
@@ -25,14 +25,17 @@ constexpr std::int32_t recordsPerRead = (1 << 20) / Archive::recordSize;
 
 } // namespace
 
-EntryWalk::EntryWalk(const Archive& archive) : archive_(&archive), window_(std::make_unique<detail::WalkWindow>()) {}
+EntryWalk::EntryWalk(const Archive& archive)
+    : archive_(detail::ArchiveAccess::state(archive)), window_(std::make_unique<detail::WalkWindow>())
+{
+}
 EntryWalk::EntryWalk(EntryWalk&& other) noexcept = default;
 EntryWalk& EntryWalk::operator=(EntryWalk&& other) noexcept = default;
 EntryWalk::~EntryWalk() = default;
 
 bool EntryWalk::next(Entry& entry)
 {
-    const std::int32_t count = archive_->entryCount();
+    const std::int32_t count = archive_->entryCount;
     const std::int32_t number = recordsRead_;
     if (error_ || number >= count) {
         return false;
@@ -44,7 +47,7 @@ bool EntryWalk::next(Entry& entry)
             window.block = ByteBlock(static_cast<std::size_t>(std::min(recordsPerRead, count) * Archive::recordSize));
         }
         const std::int64_t wanted = std::min(recordsPerRead, count - number) * Archive::recordSize;
-        const IoResult read = detail::ArchiveAccess::source(*archive_).readAt(
+        const IoResult read = archive_->source->readAt(
             Archive::headerSize + std::int64_t{number} * Archive::recordSize, window.block.data(), wanted);
         // the file may have shrunk since it was opened: complete records only
         window.first = number;

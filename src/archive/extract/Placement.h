@@ -36,7 +36,7 @@ template <typename Create> ExtractedEntry placeEntry(const Entry& entry, PathRul
         break;
     case OutputTree::Result::failed:
         result.outcome = Outcome::failed;
-        result.error = {made.step, made.error};
+        result.error = {made.at == OutputTree::Making::folder ? Step::createFolder : Step::createFile, made.error};
         break;
     }
     return result;

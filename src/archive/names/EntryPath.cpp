@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "support/Utf8.h"
+
 namespace tre {
 
 namespace {
@@ -54,7 +56,7 @@ bool isSafeOnWindows(std::string_view component)
 bool isValidUtf8(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = utf8SequenceLength(text.substr(i));
+        const std::size_t length = validUtf8Length(text.substr(i));
         if (length == 0) {
             return false;
         }
@@ -65,40 +67,7 @@ bool isValidUtf8(std::string_view text)
 
 } // namespace
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t utf8SequenceLength(std::string_view text)
-{
-    if (text.empty()) {
-        return 0;
-    }
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 1;
-    std::uint32_t low = 0;
-    std::uint32_t code = lead;
-    if (lead >= 0xF0U && lead <= 0xF4U) {
-        length = 4, low = 0x10000, code = lead & 0x07U;
-    } else if (lead >= 0xE0U && lead < 0xF0U) {
-        length = 3, low = 0x800, code = lead & 0x0FU;
-    } else if (lead >= 0xC2U && lead < 0xE0U) {
-        length = 2, low = 0x80, code = lead & 0x1FU;
-    } else if (lead >= 0x80U) {
-        return 0;
-    }
-    if (length > text.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[k]);
-        if ((next & 0xC0U) != 0x80U) {
-            return 0;
-        }
-        code = (code << 6U) | (next & 0x3FU);
-    }
-    if (code < low || code > 0x10FFFFU || (code >= 0xD800U && code <= 0xDFFFU)) {
-        return 0;
-    }
-    return length;
-}
+std::size_t utf8SequenceLength(std::string_view text) { return validUtf8Length(text); }
 
 std::optional<std::vector<std::string_view>> entryPathComponents(std::string_view name, PathRules rules)
 {
