@@ -15,7 +15,8 @@
 #include "ArchiveWriter.h"
 #include "TestSupport.h"
 #include "cli/CommandLine.h"
-#include "cli/ProgramVersion.h"
+#include "support/Console.h"
+#include "support/ProgramVersion.h"
 
 namespace {
 
@@ -101,6 +102,28 @@ TEST_F(CommandLineTest, MissingArchiveIsCreatedEmptyAndListsNothing)
     EXPECT_EQ(result.output, "");
     EXPECT_TRUE(std::filesystem::exists(missing));
     EXPECT_EQ(std::filesystem::file_size(missing), 0U);
+}
+
+// The empty file made where the archive is missing: only where nothing
+// stands, never through a link, never over anything.
+TEST(Console, CreatesAFileOnlyWhereNothingIs)
+{
+    const TempDir dir;
+    writeFile(dir.path() / "full", "kept");
+    std::error_code noLinks;
+    std::filesystem::create_symlink(dir.path() / "target", dir.path() / "dangling", noLinks);
+    struct Case {
+        const char* name;
+        bool created;
+    };
+    for (const Case& c : {Case{"new", true}, Case{"full", false}, Case{"no-folder/new", false}, Case{"", false},
+                          Case{"dangling", false}}) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(createFileIfMissing(*c.name == '\0' ? std::filesystem::path() : dir.path() / c.name), c.created);
+    }
+    EXPECT_EQ(readFile(dir.path() / "new"), "");
+    EXPECT_EQ(readFile(dir.path() / "full"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "target"));
 }
 
 TEST_F(CommandLineTest, ValuesAreConsumedAndNeverReadAsFlags)

@@ -137,11 +137,30 @@ TEST_F(ExtractActionTest, DamagedEntriesAndAnUncreatableFolderAreReported)
     EXPECT_EQ(readFile(fromUtf8(out + "/neg")), "");
     EXPECT_EQ(readFile(fromUtf8(out + "/short")), "ab");
 
-    const RunResult notAFolder = runTool({"-f", archive, "-x", archive});
-    EXPECT_EQ(notAFolder.status, 1);
-    EXPECT_EQ(notAFolder.output, "Exit Message: Cannot create folder (" + archive + ")" +
-                                     because(std::errc::not_a_directory) +
-                                     ".\nExtracted 0 of 2 entries (0 bytes) to folder (" + archive + ").\n");
+    // a path that names no folder: a file, or nothing at all
+    for (const auto& [folder, reason] : {std::pair{archive, std::errc::not_a_directory},
+                                         std::pair{std::string(), std::errc::no_such_file_or_directory}}) {
+        const RunResult notAFolder = runTool({"-f", archive, "-x", folder});
+        EXPECT_EQ(notAFolder.status, 1);
+        EXPECT_EQ(notAFolder.output, "Exit Message: Cannot create folder (" + folder + ")" + because(reason) +
+                                         ".\nExtracted 0 of 2 entries (0 bytes) to folder (" + folder + ").\n");
+    }
+}
+
+// Paths longer than the 260 characters that some systems stop at: the
+// folder's name is long, the entries' names short, and every file is made
+// below the folder it belongs in.
+TEST_F(ExtractActionTest, PathsPastTheOldLengthLimitsAreExtracted)
+{
+    ArchiveWriter().add("a/b/c.txt", "deep").add("top.txt", "top").writeTo(archive);
+    std::string folder = dir / "";
+    for (int i = 0; i < 6; ++i) {
+        folder += std::string(50, static_cast<char>('k' + i)) + pathSeparator;
+    }
+    const RunResult result = runTool({"-f", archive, "-x", folder, "-q"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(readFile(fromUtf8(folder + "a/b/c.txt")), "deep");
+    EXPECT_EQ(readFile(fromUtf8(folder + "top.txt")), "top");
 }
 
 TEST_F(ExtractActionTest, PatternsSelectForListingsTestAndExtraction)
@@ -163,6 +182,12 @@ TEST_F(ExtractActionTest, PatternsSelectForListingsTestAndExtraction)
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.output, "Exit Message: No entry matches (*.none).\nTested 0 entries: 0 damaged.\n");
     EXPECT_EQ(runTool({"-f", archive, "-m", "*.none", "-o", "0", dir / "o"}).status, 0); // -m does not apply to -o
+
+    // a pattern as long as the longest name (a full field of 65 bytes) still matches it
+    const std::string full(65, 'f');
+    ArchiveWriter().add(full, "F").writeTo(archive);
+    EXPECT_EQ(runTool({"-f", archive, "-m", full, "-l"}).output, "0: " + full + "\n");
+    EXPECT_EQ(runTool({"-f", archive, "-m", full + "f", "-l"}).status, 1);
 }
 
 TEST_F(ExtractActionTest, ProgressIsDrawnOnTheTerminalAndErased)

@@ -9,6 +9,7 @@
 #include "cli/CopyAction.h"
 #include "cli/ExtractAction.h"
 #include "cli/ListAction.h"
+#include "cli/Selection.h"
 
 namespace {
 
@@ -117,4 +118,11 @@ TEST_F(ListActionTest, ArchiveThatShrinksAfterOpeningStopsEveryWalk)
         EXPECT_TRUE(report.failed());
     }
     EXPECT_EQ(readFile(list), asText("0: a\n"));
+    // -m finds no match among the records it could read: not "No entry
+    // matches", since nobody knows what the others hold
+    for (const auto& [pattern, found] : {std::pair{"c", false}, std::pair{"a", true}}) {
+        Selection selection(pattern);
+        EXPECT_EQ(selection.findFirst(opened), found) << pattern;
+        EXPECT_EQ(selection.cutShort(), !found) << pattern;
+    }
 }

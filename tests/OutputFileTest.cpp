@@ -93,6 +93,33 @@ TEST(OutputFile, ReplacementsNeverReplaceAnythingButARegularFile)
 #endif
 }
 
+#if !defined(_WIN32)
+// The new file that replaces the archive takes its mode, and its owner and
+// group where the user may give them (as root, which CI runs as, always).
+TEST(OutputFile, AReplacementKeepsTheModeAndOwnerOfWhatItReplaces)
+{
+    const TempDir dir;
+    const std::filesystem::path archivePath = dir.path() / "a.tre";
+    writeFile(archivePath, ArchiveWriter().add("e", "entry").bytes());
+    constexpr uid_t nobody = 65534;
+    const bool root = ::geteuid() == 0;
+    for (const mode_t mode : {0640, 0604, 02750}) {
+        SCOPED_TRACE(mode);
+        if (root) {
+            ASSERT_EQ(::chown(archivePath.c_str(), nobody, nobody), 0);
+        }
+        ASSERT_EQ(::chmod(archivePath.c_str(), mode), 0); // after the owner: a change of owner clears set-ID bits
+        const tre::Archive archive = std::move(tre::Archive::open(archivePath).value());
+        writeAndCommit(archivePath, &archive, "replaced");
+        struct stat status {};
+        ASSERT_EQ(::stat(archivePath.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777U, mode);
+        EXPECT_EQ(status.st_uid, root ? nobody : ::geteuid());
+        EXPECT_EQ(readFile(archivePath), "replaced");
+    }
+}
+#endif
+
 // Without an archive to keep (or one in memory), a file is written in place:
 // its other hard links see the new bytes.
 TEST(OutputFile, AFileThatIsNoArchiveIsWrittenInPlace)

@@ -250,8 +250,9 @@ public:
                                             std::span<char> buffer = {}) const;
     // The same into the file at `path`, created or replaced as OutputFile
     // does (tre/OutputFile.h): a path that names this archive itself gets a
-    // new file, and this archive still reads what it opened. A file that
-    // could not be written whole never replaces another.
+    // new file, and this archive still reads what it opened. That new file
+    // takes the archive's name only once it is written whole; any other file
+    // is written in place, and holds what was written.
     [[nodiscard]] Result<std::int64_t> copyToFile(const Entry& entry, const std::filesystem::path& path) const;
 
     // The open file's descriptor (a HANDLE on Windows), for callers that hand

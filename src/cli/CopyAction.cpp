@@ -100,8 +100,9 @@ void copyEntry(Report& report, const tre::Archive& archive, std::int32_t entryNu
         const tre::Result<void> written = output->write(bytes);
         return written ? std::error_code() : written.error().code;
     });
-    // a file that could not be written whole never replaces another; one
-    // cut short by the archive holds the bytes read
+    // a new file meant to replace the archive takes its place only when
+    // written whole, or cut short by the archive (it then holds the bytes
+    // read); a file written in place holds what was written
     if (!copied.failure || copied.failure->step == tre::Step::readArchive) {
         if (const tre::Result<void> committed = output->commit(); !committed) {
             copied.failure = committed.error();

@@ -178,7 +178,8 @@ void listToFile(Report& report, const tre::Archive& archive, const String& listP
         }
     }
     std::error_code error = writer.finish();
-    // a file that could not be written whole never replaces another
+    // a new file meant to replace the archive takes its place only when
+    // written whole; a file written in place holds what was written
     if (!error) {
         const tre::Result<void> committed = output->commit();
         error = committed ? std::error_code() : committed.error().code;

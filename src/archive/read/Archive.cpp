@@ -251,7 +251,8 @@ Result<std::int64_t> Archive::copyToFile(const Entry& entry, const std::filesyst
         const Result<void> written = output->write(bytes);
         return written ? std::error_code() : written.error().code;
     });
-    // a file that could not be written whole never replaces another
+    // a new file meant to replace the archive takes its place only when
+    // written whole; a file written in place holds what was written
     if (!copied) {
         return copied;
     }
