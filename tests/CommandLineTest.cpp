@@ -110,14 +110,16 @@ TEST(Console, CreatesAFileOnlyWhereNothingIs)
 {
     const TempDir dir;
     writeFile(dir.path() / "full", "kept");
-    std::error_code noLinks;
-    std::filesystem::create_symlink(dir.path() / "target", dir.path() / "dangling", noLinks);
     struct Case {
         const char* name;
         bool created;
     };
-    for (const Case& c : {Case{"new", true}, Case{"full", false}, Case{"no-folder/new", false}, Case{"", false},
-                          Case{"dangling", false}}) {
+    std::vector<Case> cases{{"new", true}, {"full", false}, {"no-folder/new", false}, {"", false}};
+#if !defined(_WIN32)
+    std::filesystem::create_symlink(dir.path() / "target", dir.path() / "dangling");
+    cases.push_back({"dangling", false});
+#endif
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(createFileIfMissing(*c.name == '\0' ? std::filesystem::path() : dir.path() / c.name), c.created);
     }

@@ -22,7 +22,8 @@ struct FileStatus {
     bool regular = false;
     bool folder = false;
     std::int64_t size = 0;
-    // nanoseconds since the epoch (since 1601 on Windows)
+    // in the system's own units, only ever compared: nanoseconds since 1970
+    // on POSIX, 100-nanosecond ticks since 1601 on Windows
     std::int64_t modified = 0;
     std::int64_t changed = 0;
     FileIdentity identity;

@@ -2,7 +2,6 @@
 // wide-character functions as the std::filesystem::path holds them.
 #include <algorithm>
 #include <atomic>
-#include <limits>
 #include <string>
 #include <utility>
 
@@ -66,14 +65,9 @@ public:
 
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// 100-nanosecond ticks as nanoseconds; a time too far off to hold that way
-// (past the year 30,000) stays at the largest or smallest that can be held,
-// which still tells it apart from any other.
-std::int64_t fileTime(LARGE_INTEGER time)
-{
-    constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max() / 100;
-    return std::clamp<std::int64_t>(time.QuadPart, -limit, limit) * 100;
-}
+// Kept in the system's own 100-nanosecond ticks: times are only compared,
+// and as nanoseconds today's would not fit in 64 bits.
+std::int64_t fileTime(LARGE_INTEGER time) { return time.QuadPart; }
 
 } // namespace
 
