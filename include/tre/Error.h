@@ -31,7 +31,6 @@ enum class Errc {
     treeTooLarge,       // more nodes or name bytes than a tree can hold, or more memory than allowed
     nameTooLong,        // a name of more than 64 bytes: it does not fit its record
     nameHoldsNul,       // a name with a NUL byte, which would cut it short
-    duplicateName,      // two entries of one archive with the same name
     entryTooLarge,      // data of more than 2^31 - 1 bytes
     archiveTooLarge,    // an archive past 2^31 - 1 bytes, or with more than 2^31 - 1 entries
     changedWhileRead,   // an input changed (size or modification time) while it was read

@@ -40,3 +40,4 @@
 #include "tre/Pattern.h"
 #include "tre/Tree.h"
 #include "tre/Version.h"
+#include "tre/Writer.h"

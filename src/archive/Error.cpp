@@ -27,12 +27,10 @@ public:
             return "The name is longer than 64 bytes";
         case Errc::nameHoldsNul:
             return "The name holds a NUL byte";
-        case Errc::duplicateName:
-            return "Two entries have the same name";
         case Errc::entryTooLarge:
             return "The entry is larger than 2147483647 bytes";
         case Errc::archiveTooLarge:
-            return "The archive would be larger than 2147483647 bytes";
+            return "The archive would be larger than 2147483647 bytes or hold more entries";
         case Errc::changedWhileRead:
             return "The file changed while it was read";
         }

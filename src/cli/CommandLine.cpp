@@ -10,7 +10,7 @@
 #include "cli/ExtractAction.h"
 #include "cli/ListAction.h"
 #include "support/ProgramVersion.h"
-#include "cli/Progress.h"
+#include "support/Progress.h"
 #include "cli/Report.h"
 #include "cli/Selection.h"
 #include "cli/String.h"

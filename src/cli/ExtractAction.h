@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/Progress.h"
+#include "support/Progress.h"
 #include "cli/Report.h"
 #include "cli/Selection.h"
 #include "cli/String.h"

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "cli/Progress.h"
+#include "support/Progress.h"
 #include "tre/Archive.h"
 
 // Every line a run prints goes through one Report: it decides where lines

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <system_error>
 
 // Files as the library needs them, behind one class whose platform bodies
@@ -43,6 +44,13 @@ struct FileStatus {
 struct IoResult {
     std::int64_t bytes = 0;
     std::error_code error;
+};
+
+// What a copy from one file to another did, and which side failed.
+struct CopiedBytes {
+    std::int64_t bytes = 0;
+    std::error_code readError;
+    std::error_code writeError;
 };
 
 // The operating system's reason for the call that just failed: errno, or
@@ -88,6 +96,12 @@ public:
     // at what it opened before it truncates.
     static File openForWriting(const std::filesystem::path& path, std::error_code& error);
 
+    // The file at `path` (links followed), without reading it.
+    [[nodiscard]] static std::error_code statusAt(const std::filesystem::path& path, FileStatus& status);
+    // Whether this process may read the file at `path`: the system's reason
+    // where it may not.
+    [[nodiscard]] static std::error_code checkReadable(const std::filesystem::path& path);
+
     [[nodiscard]] bool isOpen() const { return handle_ != closedHandle; }
     [[nodiscard]] std::intptr_t nativeHandle() const { return handle_; }
     [[nodiscard]] std::error_code status(FileStatus& status) const;
@@ -95,6 +109,11 @@ public:
     // file or on an error.
     [[nodiscard]] IoResult readAt(std::int64_t offset, char* buffer, std::int64_t length) const;
     [[nodiscard]] std::error_code writeAll(const char* data, std::int64_t length);
+    // Appends `length` bytes of `source` from `offset` on: inside the kernel
+    // where the system can (copy_file_range), through `buffer` otherwise.
+    // Fewer bytes only where the source ends, or on an error.
+    [[nodiscard]] CopiedBytes copyFrom(const File& source, std::int64_t offset, std::int64_t length,
+                                       std::span<char> buffer);
     // Empties the file.
     [[nodiscard]] std::error_code truncate();
     // Waits until what was written is on the disk.
@@ -110,6 +129,9 @@ private:
     static constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
     IoResult readOnce(std::int64_t offset, char* buffer, std::int64_t length) const;
     IoResult writeOnce(const char* data, std::int64_t length);
+    // copyFrom() where the kernel cannot copy: read into the buffer, then written.
+    CopiedBytes copyThroughBuffer(const File& source, std::int64_t offset, std::int64_t length,
+                                  std::span<char> buffer);
 
     explicit File(std::intptr_t handle) : handle_(handle) {}
 

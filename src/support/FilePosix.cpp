@@ -55,6 +55,21 @@ FileStatus statusOf(const struct stat& status)
 
 std::error_code lastSystemError() { return {errno, std::system_category()}; }
 
+std::error_code File::statusAt(const std::filesystem::path& path, FileStatus& status)
+{
+    struct stat found {};
+    if (::stat(path.c_str(), &found) != 0) {
+        return lastSystemError();
+    }
+    status = statusOf(found);
+    return {};
+}
+
+std::error_code File::checkReadable(const std::filesystem::path& path)
+{
+    return ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0 ? std::error_code() : lastSystemError();
+}
+
 bool isOutOfSpace(const std::error_code& code)
 {
     return code == std::errc::no_space_on_device ||
@@ -103,6 +118,39 @@ IoResult File::writeOnce(const char* data, std::int64_t length)
         put = ::write(descriptor(handle_), data, static_cast<std::size_t>(length));
     } while (put < 0 && errno == EINTR);
     return put < 0 ? IoResult{0, lastSystemError()} : IoResult{put, {}};
+}
+
+CopiedBytes File::copyFrom(const File& source, std::int64_t offset, std::int64_t length, std::span<char> buffer)
+{
+    CopiedBytes copied;
+#if defined(__linux__)
+    // in the kernel, with neither file's bytes passing through this process
+    while (copied.bytes < length) {
+        auto from = static_cast<loff_t>(offset + copied.bytes);
+        const ssize_t moved = ::copy_file_range(descriptor(source.handle_), &from, descriptor(handle_), nullptr,
+                                                static_cast<std::size_t>(std::min(length - copied.bytes, maxChunk)), 0);
+        if (moved > 0) {
+            copied.bytes += moved;
+            continue;
+        }
+        if (moved == 0) {
+            return copied; // the source ends
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        // where the kernel cannot copy between these two (other file
+        // systems, old kernels, special files), the buffer does
+        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+            break;
+        }
+        const bool outputSide = errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EPIPE;
+        (outputSide ? copied.writeError : copied.readError) = lastSystemError();
+        return copied;
+    }
+#endif
+    const CopiedBytes rest = copyThroughBuffer(source, offset + copied.bytes, length - copied.bytes, buffer);
+    return {copied.bytes + rest.bytes, rest.readError, rest.writeError};
 }
 
 // NOLINTNEXTLINE(readability-make-member-function-const): truncating changes the file

@@ -79,6 +79,22 @@ std::error_code systemError(unsigned long code)
 
 std::error_code lastSystemError() { return systemError(::GetLastError()); }
 
+std::error_code File::statusAt(const std::filesystem::path& path, FileStatus& status)
+{
+    std::error_code error;
+    const File file(openNative(path, FILE_READ_ATTRIBUTES, shareWithEveryone, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, error));
+    return error ? error : file.status(status);
+}
+
+// Whether a file may be read shows when it is opened for reading.
+std::error_code File::checkReadable(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const File file(openNative(path, GENERIC_READ, shareWithEveryone, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, error));
+    return error;
+}
+
 bool isOutOfSpace(const std::error_code& code)
 {
     constexpr int diskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, missing from MinGW's headers
@@ -173,6 +189,11 @@ std::error_code File::truncate()
         return lastSystemError();
     }
     return {};
+}
+
+CopiedBytes File::copyFrom(const File& source, std::int64_t offset, std::int64_t length, std::span<char> buffer)
+{
+    return copyThroughBuffer(source, offset, length, buffer);
 }
 
 // NOLINTNEXTLINE(readability-make-member-function-const): flushing changes what the disk holds

@@ -34,6 +34,8 @@ public:
     [[nodiscard]] virtual std::optional<FileIdentity> identity() const = 0;
     // The open file's handle; -1 for bytes in memory.
     [[nodiscard]] virtual std::intptr_t nativeHandle() const { return -1; }
+    // The open file, for copies the kernel makes; none for bytes in memory.
+    [[nodiscard]] virtual const File* file() const { return nullptr; }
 
     // The file as it was opened, less the changes this process made itself.
     [[nodiscard]] FileStatus opened() const
@@ -68,6 +70,7 @@ public:
     [[nodiscard]] std::error_code status(FileStatus& status) const override { return file_.status(status); }
     [[nodiscard]] std::optional<FileIdentity> identity() const override { return opened().identity; }
     [[nodiscard]] std::intptr_t nativeHandle() const override { return file_.nativeHandle(); }
+    [[nodiscard]] const File* file() const override { return &file_; }
 
 private:
     File file_;

@@ -1,4 +1,4 @@
-#include "cli/Progress.h"
+#include "support/Progress.h"
 
 void ProgressLine::update(std::int64_t entries, std::int64_t bytes)
 {
@@ -12,7 +12,7 @@ void ProgressLine::update(std::int64_t entries, std::int64_t bytes)
     }
     drawn_ = true;
     lastDrawn_ = now;
-    const std::string text = "Extracting: " + std::to_string(entries) + " entries, " + std::to_string(bytes) + " bytes";
+    const std::string text = label_ + ": " + std::to_string(entries) + " entries, " + std::to_string(bytes) + " bytes";
     // blanks over what a longer line left behind; plain \r works on every console
     const std::string padding(shownLength_ > text.size() ? shownLength_ - text.size() : 0, ' ');
     *terminal_ << '\r' << text << padding << std::flush;

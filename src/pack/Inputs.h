@@ -1,0 +1,69 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pack/PackRequest.h"
+#include "support/Folders.h"
+
+// A file that goes into the archive.
+struct InputFile {
+    // the entry's name: the path as given, `/` between its parts, without
+    // "." parts (UTF-8 on Windows)
+    std::string name;
+    // the file to read
+    std::filesystem::path path;
+    // the path as the user wrote it (with its -C folder), for messages
+    std::string shown;
+};
+
+// Why something named was not taken.
+enum class LeftOut {
+    unreadable,  // it could not be looked at or listed: `reason` says why
+    link,        // a symbolic link, without -L
+    special,     // a FIFO, a socket or a device
+    loop,        // with -L, a link back to a folder it lies in
+    theArchive,  // OUT itself: not a failure
+};
+
+struct WalkReport {
+    // what was left out, and why; the shown path and the system's reason
+    std::function<void(LeftOut why, const std::string& shown, const std::error_code& reason)> leftOut;
+};
+
+// Whether a PATH may be given (relative, no ".." part), or why not.
+std::optional<std::string> refusedPath(const std::string& path);
+
+// The entry name of a PATH as given: its parts joined with `/`, "." and
+// empty parts dropped ("" for the folder itself).
+std::string entryNameOf(const std::string& path);
+
+// Walks every PATH (files, and folders to every depth) into the files they
+// name, in byte order of their names.
+class InputWalk {
+public:
+    InputWalk(bool followLinks, std::optional<ItemIdentity> output, WalkReport report)
+        : followLinks_(followLinks), output_(output), report_(std::move(report))
+    {
+    }
+
+    void add(const PathArgument& argument);
+    // Sorted by name; equal names stay in the order they were met.
+    [[nodiscard]] std::vector<InputFile> takeFiles();
+
+private:
+    void visit(const std::filesystem::path& path, ItemKind kind, ItemIdentity identity, const std::string& name,
+               const std::string& shown);
+    void walkFolder(const std::filesystem::path& path, const std::string& name, const std::string& shown);
+    [[nodiscard]] bool isOutput(const ItemIdentity& identity, const std::filesystem::path& path) const;
+
+    bool followLinks_;
+    std::optional<ItemIdentity> output_;
+    WalkReport report_;
+    std::vector<InputFile> files_;
+    // the folders being walked, to tell a link back to one of them (-L)
+    std::vector<ItemIdentity> ancestors_;
+};
