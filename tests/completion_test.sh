@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the completions that tretool's bash completion offers.
-# Usage: completion_test.sh <completion file> <tretool> <make_sample> [<tremount's completion file>]
+# Usage: completion_test.sh <completion file> <tretool> <make_sample> <trepack's completion file>
+#        [<tremount's completion file>]
 set -u
 export LC_ALL=C
 # shellcheck source=/dev/null
@@ -56,9 +57,18 @@ expect "" -f . -o ""
 expect "" -o ""
 [[ -e missing.tre ]] && { ((failed += 1)); echo "FAIL: completing created missing.tre"; }
 
-if [[ -n ${4:-} ]]; then
+# shellcheck source=/dev/null
+source "$4"
+expect_trepack() { complete_with _trepack trepack $(($# - 1)) "$@"; }
+expect_trepack "--base" "--ba"
+expect_trepack "samples" -C "sam"
+expect_trepack "sample.tre sample.txt samples" -f out.tre --base "sam"
+expect_trepack "" -f out.tre --prefix-byte ""
+expect_trepack "sample.tre sample.txt samples" -f out.tre "sam"
+
+if [[ -n ${5:-} ]]; then
     # shellcheck source=/dev/null
-    source "$4"
+    source "$5"
     # "<completions>" word...: the last word is the one completed
     expect_tremount() { complete_with _tremount tremount $(($# - 1)) "$@"; }
     expect_tremount "sample.tre sample.txt samples" "sam"

@@ -96,6 +96,10 @@ public:
     // negative). The archive is shared, so it may be destroyed meanwhile.
     std::size_t addEntry(const Archive& archive, const Entry& entry);
 
+    // Room for this many entries, made at once (growing would copy what is
+    // there, more than once, for a large plan).
+    void reserve(std::size_t entries);
+
     // Where an entry's bytes come from, replaced: its name (a full field
     // too), place and prefix byte stay.
     void replaceWithFile(std::size_t index, const std::filesystem::path& path);

@@ -77,16 +77,37 @@ void InputWalk::add(const PathArgument& argument)
     if (shown.empty()) {
         shown = argument.path;
     }
+    roots_.push_back({path, name, shown});
     ItemKind kind = ItemKind::other;
     ItemIdentity identity;
     if (const std::error_code error = lookAtPath(path, false, kind, identity)) {
         report_.leftOut(LeftOut::unreadable, shown, error);
         return;
     }
-    visit(path, kind, identity, name, shown);
+    visit(path, kind, identity, name);
 }
 
-bool InputWalk::isOutput(const ItemIdentity& identity, const std::filesystem::path& path) const
+std::string_view InputWalk::below(const InputRoot& root, const std::string& name) const
+{
+    const std::size_t prefix = root.name.empty() ? 0 : root.name.size() + 1;
+    return std::string_view(name).substr(std::min(prefix, name.size()));
+}
+
+std::filesystem::path InputWalk::pathOf(const InputFile& file) const
+{
+    const InputRoot& root = roots_[file.root];
+    const std::string_view rest = below(root, file.name);
+    return rest.empty() ? root.path : root.path / toNativePath(std::string(rest).c_str());
+}
+
+std::string InputWalk::shownOf(const InputFile& file) const
+{
+    const InputRoot& root = roots_[file.root];
+    return joined(root.shown, std::string(below(root, file.name)));
+}
+
+bool InputWalk::isOutput(const ItemIdentity& identity, const std::filesystem::path& folder,
+                         const std::string& item) const
 {
     if (!output_) {
         return false;
@@ -97,28 +118,28 @@ bool InputWalk::isOutput(const ItemIdentity& identity, const std::filesystem::pa
     // where a listing does not tell which file an item is, a look does
     ItemKind kind = ItemKind::other;
     ItemIdentity looked;
-    return !lookAtPath(path, true, kind, looked) && looked == *output_;
+    return !lookAtPath(item.empty() ? folder : childPath(folder, item), true, kind, looked) && looked == *output_;
 }
 
-void InputWalk::visit(const std::filesystem::path& path, ItemKind kind, ItemIdentity identity, const std::string& name,
-                      const std::string& shown)
+void InputWalk::visit(const std::filesystem::path& path, ItemKind kind, ItemIdentity identity, const std::string& name)
 {
+    const auto shown = [&] { return shownOf({name, static_cast<std::uint32_t>(roots_.size() - 1)}); };
     if (kind == ItemKind::link) {
         if (!followLinks_) {
-            report_.leftOut(LeftOut::link, shown, {});
+            report_.leftOut(LeftOut::link, shown(), {});
             return;
         }
         if (const std::error_code error = lookAtPath(path, true, kind, identity)) {
-            report_.leftOut(LeftOut::unreadable, shown, error);
+            report_.leftOut(LeftOut::unreadable, shown(), error);
             return;
         }
     }
     switch (kind) {
     case ItemKind::file:
-        if (isOutput(identity, path)) {
-            report_.leftOut(LeftOut::theArchive, shown, {});
+        if (isOutput(identity, path, {})) {
+            report_.leftOut(LeftOut::theArchive, shown(), {});
         } else {
-            files_.push_back({name, path, shown});
+            files_.push_back({name, static_cast<std::uint32_t>(roots_.size() - 1)});
         }
         return;
     case ItemKind::folder: {
@@ -129,33 +150,44 @@ void InputWalk::visit(const std::filesystem::path& path, ItemKind kind, ItemIden
                 identity = {};
             }
             if (identity.index != 0 && std::find(ancestors_.begin(), ancestors_.end(), identity) != ancestors_.end()) {
-                report_.leftOut(LeftOut::loop, shown, {});
+                report_.leftOut(LeftOut::loop, shown(), {});
                 return;
             }
         }
         ancestors_.push_back(identity);
-        walkFolder(path, name, shown);
+        walkFolder(path, name);
         ancestors_.pop_back();
         return;
     }
     case ItemKind::link:
     case ItemKind::other:
-        report_.leftOut(LeftOut::special, shown, {});
+        report_.leftOut(LeftOut::special, shown(), {});
         return;
     }
 }
 
-void InputWalk::walkFolder(const std::filesystem::path& path, const std::string& name, const std::string& shown)
+void InputWalk::walkFolder(const std::filesystem::path& path, const std::string& name)
 {
     std::vector<FolderItem> items;
     if (const std::error_code error = listFolder(path, items)) {
-        report_.leftOut(LeftOut::unreadable, shown, error);
+        report_.leftOut(LeftOut::unreadable, shownOf({name, static_cast<std::uint32_t>(roots_.size() - 1)}), error);
         return;
     }
     // in byte order, so that messages come in the same order on every machine
     std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    const auto root = static_cast<std::uint32_t>(roots_.size() - 1);
     for (const FolderItem& item : items) {
-        visit(childPath(path, item.name), item.kind, item.identity, joined(name, item.name), joined(shown, item.name));
+        std::string itemName = joined(name, item.name);
+        // a file needs no path of its own until it is read
+        if (item.kind == ItemKind::file) {
+            if (isOutput(item.identity, path, item.name)) {
+                report_.leftOut(LeftOut::theArchive, shownOf({itemName, root}), {});
+            } else {
+                files_.push_back({std::move(itemName), root});
+            }
+            continue;
+        }
+        visit(childPath(path, item.name), item.kind, item.identity, itemName);
     }
 }
 

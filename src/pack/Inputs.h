@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,9 +15,14 @@ struct InputFile {
     // the entry's name: the path as given, `/` between its parts, without
     // "." parts (UTF-8 on Windows)
     std::string name;
-    // the file to read
+    // the PATH it was found under (InputWalk::root())
+    std::uint32_t root = 0;
+};
+
+// A PATH as given: where it is, its entry name, and how messages show it.
+struct InputRoot {
     std::filesystem::path path;
-    // the path as the user wrote it (with its -C folder), for messages
+    std::string name;
     std::string shown;
 };
 
@@ -54,11 +60,20 @@ public:
     // Sorted by name; equal names stay in the order they were met.
     [[nodiscard]] std::vector<InputFile> takeFiles();
 
+    // The file to read, and the path as the user wrote it (with its -C
+    // folder), for messages.
+    [[nodiscard]] std::filesystem::path pathOf(const InputFile& file) const;
+    [[nodiscard]] std::string shownOf(const InputFile& file) const;
+
 private:
-    void visit(const std::filesystem::path& path, ItemKind kind, ItemIdentity identity, const std::string& name,
-               const std::string& shown);
-    void walkFolder(const std::filesystem::path& path, const std::string& name, const std::string& shown);
-    [[nodiscard]] bool isOutput(const ItemIdentity& identity, const std::filesystem::path& path) const;
+    // what `name` adds below its root's name
+    [[nodiscard]] std::string_view below(const InputRoot& root, const std::string& name) const;
+    void visit(const std::filesystem::path& path, ItemKind kind, ItemIdentity identity, const std::string& name);
+    void walkFolder(const std::filesystem::path& path, const std::string& name);
+    [[nodiscard]] bool isOutput(const ItemIdentity& identity, const std::filesystem::path& folder,
+                                const std::string& item) const;
+
+    std::vector<InputRoot> roots_;
 
     bool followLinks_;
     std::optional<ItemIdentity> output_;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 
 #include "pack/Inputs.h"
 #include "pack/PackRequest.h"
@@ -113,8 +114,9 @@ std::string leftOutMessage(LeftOut why)
 // The plan and what the messages need to name each of its entries.
 struct Plan {
     tre::ArchivePlan archive;
-    // for each entry, the file it comes from as the user named it; "" for an old entry
-    std::vector<std::string> shown;
+    // for each entry, the input file it comes from; none for an old entry
+    static constexpr std::size_t oldEntry = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> fileOf;
     // old entries whose bytes are not all in the old archive, and not replaced
     std::map<std::size_t, tre::EntryFault> damaged;
 };
@@ -151,7 +153,8 @@ public:
             }
             base = std::move(*opened);
         }
-        const std::vector<InputFile> files = walk(paths);
+        files_ = walk(paths);
+        const std::vector<InputFile>& files = files_;
         Plan plan;
         bool refused = refusedInputs_;
         if (base && !planBase(*base, plan)) {
@@ -192,8 +195,8 @@ private:
                 output = identity;
             }
         }
-        InputWalk walk(request_.followLinks, output,
-                       {[this](LeftOut why, const std::string& shown, const std::error_code& reason) {
+        walk_.emplace(request_.followLinks, output,
+                      WalkReport{[this](LeftOut why, const std::string& shown, const std::error_code& reason) {
                            if (why == LeftOut::unreadable) {
                                messages_.fail("cannot read (", messages_.shown(shown), "): ", reason.message());
                                refusedInputs_ = true;
@@ -204,9 +207,9 @@ private:
                            }
                        }});
         for (const PathArgument& path : paths) {
-            walk.add(path);
+            walk_->add(path);
         }
-        std::vector<InputFile> files = walk.takeFiles();
+        std::vector<InputFile> files = walk_->takeFiles();
         std::erase_if(files, [this](const InputFile& file) { return excluded(file.name); });
         return files;
     }
@@ -216,6 +219,9 @@ private:
     bool planBase(const tre::Archive& base, Plan& plan)
     {
         plan.archive.setHeaderWord(request_.headerWord.value_or(base.headerWord()));
+        plan.archive.reserve(static_cast<std::size_t>(base.entryCount()));
+        plan.fileOf.reserve(static_cast<std::size_t>(base.entryCount()));
+        baseNumbers_.reserve(static_cast<std::size_t>(base.entryCount()));
         tre::EntryWalk walk = base.entries();
         tre::Entry entry;
         while (walk.next(entry)) {
@@ -223,8 +229,7 @@ private:
                 continue;
             }
             const std::size_t index = plan.archive.addEntry(base, entry);
-            plan.shown.emplace_back();
-            baseIndex_[std::string(entry.name())] = index; // the last of a name is the one -x leaves
+            plan.fileOf.push_back(Plan::oldEntry);
             if (const tre::EntryFault fault = tre::checkEntry(base, entry); fault != tre::EntryFault::none) {
                 plan.damaged[index] = fault;
             }
@@ -246,22 +251,37 @@ private:
             plan.archive.setHeaderWord(request_.headerWord.value_or(tre::ArchivePlan::defaultHeaderWord));
         }
         bool distinct = true;
+        // the files by name (sorted already): each name once
+        std::unordered_map<std::string_view, std::size_t> byName;
+        byName.reserve(files.size());
         for (std::size_t i = 0; i < files.size(); ++i) {
-            const InputFile& file = files[i];
-            if (i > 0 && files[i - 1].name == file.name) {
-                messages_.fail("two inputs give the name ", messages_.shown(file.name), ": ",
-                               messages_.shown(files[i - 1].shown), " and ", messages_.shown(file.shown));
+            if (i > 0 && files[i - 1].name == files[i].name) {
+                messages_.fail("two inputs give the name ", messages_.shown(files[i].name), ": ",
+                               messages_.shown(walk_->shownOf(files[i - 1])), " and ",
+                               messages_.shown(walk_->shownOf(files[i])));
                 distinct = false;
-                continue;
+            } else {
+                byName.emplace(files[i].name, i);
             }
-            if (const auto old = baseIndex_.find(file.name); old != baseIndex_.end()) {
-                plan.archive.replaceWithFile(old->second, file.path);
-                plan.shown[old->second] = file.shown;
-                plan.damaged.erase(old->second);
-                continue;
+        }
+        // an old entry of a file's name gets its bytes, the last of a name
+        // (the one an extraction leaves) where there are several
+        std::vector<bool> placed(files.size());
+        for (std::size_t index = plan.fileOf.size(); index-- > 0 && !byName.empty();) {
+            const auto file = byName.find(plan.archive.name(index));
+            if (file != byName.end()) {
+                plan.archive.replaceWithFile(index, walk_->pathOf(files[file->second]));
+                plan.fileOf[index] = file->second;
+                plan.damaged.erase(index);
+                placed[file->second] = true;
+                byName.erase(file);
             }
-            plan.archive.addFile(file.name, file.path, request_.prefixByte.value_or(0));
-            plan.shown.push_back(file.shown);
+        }
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (!placed[i] && (i == 0 || files[i - 1].name != files[i].name)) {
+                plan.archive.addFile(files[i].name, walk_->pathOf(files[i]), request_.prefixByte.value_or(0));
+                plan.fileOf.push_back(i);
+            }
         }
         return distinct;
     }
@@ -275,7 +295,8 @@ private:
 
     std::string whatIs(const Plan& plan, std::size_t index) const
     {
-        return plan.shown[index].empty() ? oldEntry(plan, index) : messages_.shown(plan.shown[index]);
+        return plan.fileOf[index] == Plan::oldEntry ? oldEntry(plan, index)
+                                                     : messages_.shown(walk_->shownOf(files_[plan.fileOf[index]]));
     }
 
     // Every problem the check found, named; false where there was any.
@@ -405,7 +426,8 @@ private:
     const PackConsole& console_;
     Messages messages_;
     std::vector<tre::Pattern> excludes_;
-    std::map<std::string, std::size_t> baseIndex_;
+    std::optional<InputWalk> walk_;
+    std::vector<InputFile> files_;
     std::vector<std::int32_t> baseNumbers_;
     bool refusedInputs_ = false;
 };

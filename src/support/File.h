@@ -4,12 +4,17 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <system_error>
 
 // Files as the library needs them, behind one class whose platform bodies
 // are FilePosix.cpp and FileWindows.cpp; the rest of the code stays portable.
 
 namespace tre {
+
+// A path as the system takes it: bytes on POSIX, UTF-16 on Windows.
+using NativePath = std::filesystem::path::string_type;
+using NativePathView = std::basic_string_view<std::filesystem::path::value_type>;
 
 // Which file an open file is, whatever names lead to it: device and file
 // number (volume and file index on Windows).
@@ -124,6 +129,7 @@ public:
 private:
     friend class ReplacementFile;
     friend class OutputTree;
+    friend class FileOpener;
     static constexpr std::intptr_t closedHandle = -1;
     // One platform call each, for at most maxChunk bytes.
     static constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
@@ -136,6 +142,33 @@ private:
     explicit File(std::intptr_t handle) : handle_(handle) {}
 
     std::intptr_t handle_ = closedHandle;
+};
+
+// Looks at and opens files by their paths, keeping the folder of the last
+// one open: files of one folder, one after another (as a sorted list of
+// paths gives them), cost one look-up of the folder's path, and the system
+// then finds each by its name alone. Where the platform has no such opens,
+// the paths are used as they are.
+class FileOpener {
+public:
+    FileOpener() = default;
+    FileOpener(const FileOpener&) = delete;
+    FileOpener& operator=(const FileOpener&) = delete;
+    ~FileOpener();
+
+    // As File::statusAt, File::checkReadable and File::openForReading.
+    [[nodiscard]] std::error_code status(NativePathView path, FileStatus& status);
+    [[nodiscard]] std::error_code checkReadable(NativePathView path);
+    [[nodiscard]] File openForReading(NativePathView path, std::error_code& error);
+
+private:
+    // The open folder that holds `path` (the current folder's marker where
+    // it has none), with `leaf_` the rest of the path to take from there.
+    std::intptr_t folderOf(NativePathView path);
+
+    NativePath folder_;
+    std::intptr_t handle_ = -1;
+    NativePath leaf_;
 };
 
 // A new file that takes the place of an existing one only once it is

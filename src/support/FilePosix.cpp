@@ -178,6 +178,62 @@ std::error_code File::close()
     return ::close(descriptor(std::exchange(handle_, closedHandle))) == 0 ? std::error_code() : lastSystemError();
 }
 
+FileOpener::~FileOpener()
+{
+    if (handle_ != -1) {
+        ::close(descriptor(handle_));
+    }
+}
+
+std::intptr_t FileOpener::folderOf(NativePathView path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == NativePathView::npos || slash + 1 == path.size()) {
+        leaf_.assign(path);
+        return AT_FDCWD;
+    }
+    const NativePathView folder = path.substr(0, slash == 0 ? 1 : slash);
+    if (handle_ == -1 || folder != folder_) {
+        if (handle_ != -1) {
+            ::close(descriptor(std::exchange(handle_, -1)));
+        }
+        folder_.assign(folder);
+        handle_ = openRetrying(folder_.c_str(), O_PATH | O_DIRECTORY);
+    }
+    // a folder that cannot be opened so: the whole path says why
+    if (handle_ == -1) {
+        leaf_.assign(path);
+        return AT_FDCWD;
+    }
+    leaf_.assign(path.substr(slash + 1));
+    return handle_;
+}
+
+std::error_code FileOpener::status(NativePathView path, FileStatus& status)
+{
+    const int folder = descriptor(folderOf(path));
+    struct stat found {};
+    if (::fstatat(folder, leaf_.c_str(), &found, 0) != 0) {
+        return lastSystemError();
+    }
+    status = statusOf(found);
+    return {};
+}
+
+std::error_code FileOpener::checkReadable(NativePathView path)
+{
+    const int folder = descriptor(folderOf(path));
+    return ::faccessat(folder, leaf_.c_str(), R_OK, AT_EACCESS) == 0 ? std::error_code() : lastSystemError();
+}
+
+File FileOpener::openForReading(NativePathView path, std::error_code& error)
+{
+    const int folder = descriptor(folderOf(path));
+    const int fd = openAtRetrying(folder, leaf_.c_str(), O_RDONLY | O_NONBLOCK);
+    error = fd < 0 ? lastSystemError() : std::error_code();
+    return File(fd);
+}
+
 ReplacementFile ReplacementFile::create(const std::filesystem::path& path, std::error_code& error)
 {
     ReplacementFile replacement;

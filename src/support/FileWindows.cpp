@@ -239,6 +239,24 @@ std::filesystem::path finalPath(const std::filesystem::path& path)
 
 } // namespace
 
+// Windows opens by path; the folder is not held.
+FileOpener::~FileOpener() = default;
+
+std::error_code FileOpener::status(NativePathView path, FileStatus& status)
+{
+    return File::statusAt(std::filesystem::path(path), status);
+}
+
+std::error_code FileOpener::checkReadable(NativePathView path)
+{
+    return File::checkReadable(std::filesystem::path(path));
+}
+
+File FileOpener::openForReading(NativePathView path, std::error_code& error)
+{
+    return File::openForReading(std::filesystem::path(path), error);
+}
+
 ReplacementFile ReplacementFile::create(const std::filesystem::path& path, std::error_code& error)
 {
     ReplacementFile replacement;

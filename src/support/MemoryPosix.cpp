@@ -1,7 +1,9 @@
 // The POSIX body of ByteBlock's allocation.
 #include <algorithm>
 #include <cstdlib>
+#include <cstdint>
 #include <new>
+#include <sys/mman.h>
 
 #include "support/ByteBlock.h"
 
@@ -21,5 +23,21 @@ void* allocateBlock(std::size_t size)
 
 // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): releases what allocateBlock took
 void releaseBlock(void* block) noexcept { std::free(block); }
+
+void adviseLargePages(const void* start, std::size_t size) noexcept
+{
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t largePage = std::uintptr_t{2} << 20;
+    // only whole large pages inside the block: advice never reaches past it
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(start) + largePage - 1) & ~(largePage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(largePage - 1);
+    if (end > first) {
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
+#else
+    static_cast<void>(start);
+    static_cast<void>(size);
+#endif
+}
 
 } // namespace tre

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "archive/write/PlanData.h"
+#include "support/ByteBlock.h"
 #include "support/File.h"
 #include "tre/Writer.h"
 
@@ -41,9 +42,13 @@ std::size_t append(detail::PlanData& data, PlannedEntry entry)
 void fromFile(detail::PlanData& data, PlannedEntry& entry, const std::filesystem::path& path)
 {
     entry.kind = SourceKind::file;
-    entry.source = static_cast<std::uint32_t>(data.paths.size());
+    if (data.pathAt.empty()) {
+        data.pathAt.push_back(0);
+    }
+    entry.source = static_cast<std::uint32_t>(data.pathAt.size() - 1);
     entry.size = -1;
-    data.paths.push_back(path);
+    data.pathChars += path.native();
+    data.pathAt.push_back(data.pathChars.size());
 }
 
 void fromBytes(detail::PlanData& data, PlannedEntry& entry, std::span<const std::byte> bytes)
@@ -98,8 +103,21 @@ std::size_t ArchivePlan::addEntry(const Archive& archive, const Entry& from)
     entry.source = static_cast<std::uint32_t>(data_->archives.size() - 1);
     // only the bytes the archive holds: never a byte that is not there
     entry.size = archive.storedBytes(from);
-    entry.offset = entry.size > 0 ? from.offset : 0;
+    entry.offset = from.offset;
+    entry.modified = from.number;
+    const std::string_view afterName = std::string_view(from.nameField.data(), from.nameField.size()).substr(
+        std::min(from.name().size() + 1, from.nameField.size()));
+    entry.recordAsIs = entry.size == from.size && afterName.find_first_not_of('\0') == std::string_view::npos;
     return append(*data_, entry);
+}
+
+void ArchivePlan::reserve(std::size_t entries)
+{
+    data_->entries.reserve(entries);
+    // room for the longest names: what is never written takes no memory
+    data_->names.reserve(entries * Entry::nameFieldSize);
+    adviseLargePages(data_->entries.data(), data_->entries.capacity() * sizeof(detail::PlannedEntry));
+    adviseLargePages(data_->names.data(), data_->names.capacity());
 }
 
 void ArchivePlan::replaceWithFile(std::size_t index, const std::filesystem::path& path)
@@ -135,6 +153,7 @@ PlanCheck ArchivePlan::check()
         return check;
     }
     std::int64_t total = Archive::headerSize + count * Archive::recordSize;
+    FileOpener files;
     for (std::size_t index = 0; index < data.entries.size(); ++index) {
         PlannedEntry& entry = data.entries[index];
         const std::string_view entryName = name(index);
@@ -145,13 +164,13 @@ PlanCheck ArchivePlan::check()
             check.problems.push_back(problem(index, Errc::nameHoldsNul));
         }
         if (entry.kind == SourceKind::file) {
-            const std::filesystem::path& path = data.paths[entry.source];
+            const NativePathView path = detail::pathOf(data, entry.source);
             FileStatus status;
-            std::error_code error = File::statusAt(path, status);
+            std::error_code error = files.status(path, status);
             if (!error && status.folder) {
                 error = std::make_error_code(std::errc::is_a_directory);
             } else if (!error) {
-                error = File::checkReadable(path);
+                error = files.checkReadable(path);
             }
             if (error) {
                 check.problems.push_back({index, Error{Step::readFile, error}, 0});
@@ -171,6 +190,7 @@ PlanCheck ArchivePlan::check()
         check.problems.push_back(problem(PlanProblem::wholeArchive, Errc::archiveTooLarge, total));
     }
     data.checked = check.ok();
+    data.archiveSize = total;
     return check;
 }
 

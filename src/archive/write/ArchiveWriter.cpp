@@ -92,7 +92,11 @@ void putInt32(char* at, std::int64_t value)
 class Writer {
 public:
     Writer(detail::PlanData& plan, Output& output, const WriteOptions& options)
-        : plan_(plan), output_(output), options_(options), buffer_(bufferSize)
+        : plan_(plan), output_(output), options_(options),
+          // no larger than the archive: a small one needs no megabyte
+          bufferSize_(static_cast<std::size_t>(
+              std::clamp<std::int64_t>(plan.archiveSize, Archive::recordSize, largestBuffer))),
+          buffer_(bufferSize_)
     {
     }
 
@@ -122,14 +126,14 @@ public:
     }
 
 private:
-    static constexpr std::size_t bufferSize = std::size_t{1} << 20;
+    static constexpr std::int64_t largestBuffer = std::int64_t{1} << 20;
     // an entry of more than this many bytes is copied in pieces, each one reported
     static constexpr std::int64_t pieceSize = std::int64_t{64} << 20;
 
     // Room for `size` bytes in the buffer, written out first where needed.
     Result<char*> room(std::size_t size)
     {
-        if (size > bufferSize - used_) {
+        if (size > bufferSize_ - used_) {
             if (auto result = flush(); !result) {
                 return result.error();
             }
@@ -158,7 +162,16 @@ private:
         std::memcpy(buffer_.data(), header.data(), header.size());
         used_ = header.size();
         std::int64_t offset = Archive::headerSize + count * Archive::recordSize;
-        for (const PlannedEntry& entry : plan_.entries) {
+        for (std::size_t index = 0; index < plan_.entries.size();) {
+            Result<std::size_t> copied = copyRecordsAsTheyAre(index, offset);
+            if (!copied) {
+                return copied.error();
+            }
+            if (*copied > index) {
+                index = *copied;
+                continue;
+            }
+            const PlannedEntry& entry = plan_.entries[index++];
             Result<char*> at = room(Archive::recordSize);
             if (!at) {
                 return at.error();
@@ -175,6 +188,50 @@ private:
         return {};
     }
 
+    // Where the entries from `first` on are records of an archive's file, one
+    // after another there, that would come out as they are (their data at the
+    // same offsets), they are copied from it at once: rewriting an archive
+    // that is in this layout already costs no more than copying it. Returns
+    // the entry after them (`first` where there are too few to bother), and
+    // moves `offset` past their data.
+    Result<std::size_t> copyRecordsAsTheyAre(std::size_t first, std::int64_t& offset)
+    {
+        constexpr std::size_t fewest = 64;
+        const PlannedEntry& head = plan_.entries[first];
+        if (head.kind != SourceKind::archive || !head.recordAsIs) {
+            return first;
+        }
+        const File* source = plan_.archives[head.source]->source->file();
+        std::size_t end = first;
+        std::int64_t at = offset;
+        for (; end < plan_.entries.size(); ++end) {
+            const PlannedEntry& entry = plan_.entries[end];
+            if (entry.kind != SourceKind::archive || !entry.recordAsIs || entry.source != head.source ||
+                entry.modified != head.modified + static_cast<std::int64_t>(end - first) || entry.offset != at) {
+                break;
+            }
+            at += entry.size;
+        }
+        if (source == nullptr || end - first < fewest) {
+            return first;
+        }
+        if (auto result = flush(); !result) {
+            return result.error();
+        }
+        const std::int64_t length = static_cast<std::int64_t>(end - first) * Archive::recordSize;
+        const CopiedBytes copied = output_.copyFrom(*source, Archive::headerSize + head.modified * Archive::recordSize,
+                                                    length, buffer_.span());
+        written_ += copied.bytes;
+        if (copied.writeError) {
+            return Error{Step::writeFile, copied.writeError};
+        }
+        if (copied.readError || copied.bytes < length) {
+            return copied.readError ? readFailure(copied.readError) : changed();
+        }
+        offset = at;
+        return end;
+    }
+
     bool report(std::size_t index)
     {
         return !options_.progress || options_.progress({index, entriesDone_, written_ + static_cast<std::int64_t>(used_)});
@@ -186,7 +243,7 @@ private:
     Result<void> copy(std::size_t index, const File& source, std::int64_t offset, std::int64_t length)
     {
         // a piece that fits goes into the buffer with one read
-        if (length <= static_cast<std::int64_t>(bufferSize / 4)) {
+        if (length <= static_cast<std::int64_t>(bufferSize_ / 4)) {
             Result<char*> at = room(static_cast<std::size_t>(length));
             if (!at) {
                 return at.error();
@@ -227,7 +284,7 @@ private:
 
     Result<void> copyBytes(std::span<const std::byte> bytes)
     {
-        if (bytes.size() > bufferSize / 4) {
+        if (bytes.size() > bufferSize_ / 4) {
             if (auto result = flush(); !result) {
                 return result.error();
             }
@@ -249,7 +306,7 @@ private:
     Result<void> copyFile(std::size_t index, const PlannedEntry& entry)
     {
         std::error_code error;
-        const File file = File::openForReading(plan_.paths[entry.source], error);
+        const File file = files_.openForReading(detail::pathOf(plan_, entry.source), error);
         if (error) {
             return readFailure(error);
         }
@@ -340,10 +397,12 @@ private:
     detail::PlanData& plan_;
     Output& output_;
     const WriteOptions& options_;
+    std::size_t bufferSize_;
     ByteBlock buffer_;
     std::size_t used_ = 0;
     std::int64_t written_ = 0;
     std::size_t entriesDone_ = 0;
+    FileOpener files_;
 };
 
 // The plan, checked where it has not been: its first problem, if any.
