@@ -5,6 +5,7 @@
 //   huge.tre      one entry of HUGE_MIB MiB behind a one-record directory
 //   huge.entry    a file of the entry's size, for cp
 //   names.tre     100,000 entries of 20 to 64 bytes, all *.txt, for -m
+//   deep.tre      ENTRIES empty entries whose names hold 30 folders each, all distinct
 //   small.tre     three small entries, for start-up time
 //   sparse.tre    4 GiB, nearly all holes, whose header claims 2^31-1 entries
 //   tree.tre      TREE entries of 100 to 8,000 bytes, a hundred to a folder
@@ -19,6 +20,7 @@
 #include <functional>
 #include <iostream>
 #include <random>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,25 @@ void writeBig(const std::filesystem::path& folder, std::int32_t entries)
     writeFile(folder / "big.tre", bytes);
     writeFile(folder / "big.txt", listing);
     writeFile(folder / "big.dir", bytes.substr(0, 8 + static_cast<std::size_t>(entries) * 74));
+}
+
+// Names that each hold 30 folders of their own: "abcd/a/b/.../f", all distinct.
+void writeDeep(const std::filesystem::path& folder, std::int32_t entries)
+{
+    ArchiveWriter writer;
+    constexpr std::string_view digits = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (std::int32_t i = 0; i < entries; ++i) {
+        std::string name;
+        for (std::int32_t rest = i, k = 0; k < 4; ++k, rest /= 62) {
+            name += digits[static_cast<std::size_t>(rest % 62)];
+        }
+        for (int depth = 0; depth < 29; ++depth) {
+            name += '/';
+            name += digits[static_cast<std::size_t>((i + depth) % 62)];
+        }
+        writer.add(name + "/f", "");
+    }
+    writer.writeTo(folder / "deep.tre");
 }
 
 void writeNames(const std::filesystem::path& folder)
@@ -138,6 +159,7 @@ int main(int argc, char* argv[])
             writeRandom(treeFolder, std::stoll(argv[6]));
         }
         writeNames(folder);
+        writeDeep(folder, std::stoi(argv[2]));
         ArchiveWriter().add("a.txt", "a").add("b/c.txt", "bc").add("d", "").writeTo(folder / "small.tre");
         ArchiveWriter().claimCount(0x7fffffff).add("first.bin", "sixteen bytes...").writeTo(folder / "sparse.tre");
         std::filesystem::resize_file(folder / "sparse.tre", std::uintmax_t{4} << 30);

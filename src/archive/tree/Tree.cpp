@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/extract/Placement.h"
+#include "support/ByteBlock.h"
 
 namespace tre {
 
@@ -21,7 +22,8 @@ namespace detail {
 // made from its own folder's and its name, so a path's slot follows from its
 // components alone, which lets the builder fetch slots ahead of time.
 struct TreeData {
-    static constexpr std::uint32_t folderMark = 0xFFFFFFFFU;
+    // in a folder's first word: the mark that it is a folder
+    static constexpr std::uint32_t folderFlag = 0x80000000U;
     // a slot holds a node's number below these bits and a tag of its hash in them
     static constexpr unsigned nodeBits = 27;
     static constexpr std::uint32_t nodeMask = (1U << nodeBits) - 1;
@@ -32,10 +34,10 @@ struct TreeData {
     struct NodeRecord {
         std::uint32_t nameAt; // in names: a length byte, then the name
         std::uint32_t parent;
-        // a file's data offset, or a folder's index in `folders`
-        std::uint32_t offsetOrFolder;
-        // a file's data size, or folderMark
-        std::uint32_t sizeOrMark;
+        // a file's data offset (below 2^31), or folderFlag and the folder's index in `folders`
+        std::uint32_t first;
+        // a file's data size, or the folder's hash of its path
+        std::uint32_t second;
     };
     struct FolderRecord {
         std::uint32_t firstChild = 0; // in children
@@ -53,13 +55,15 @@ struct TreeData {
     // each file's archive, where there are several (empty for one)
     std::vector<std::uint32_t> archiveIndexes;
     std::vector<FolderRecord> folders;
-    // each folder's hash of its path, from which its children's are made
-    std::vector<std::uint64_t> folderHashes;
     std::vector<Tree::Node> children;
     std::string names;
     std::vector<std::uint32_t> slots;
 
-    [[nodiscard]] bool isFolder(Tree::Node node) const { return nodes[node].sizeOrMark == folderMark; }
+    [[nodiscard]] bool isFolder(Tree::Node node) const { return (nodes[node].first & folderFlag) != 0; }
+    [[nodiscard]] const FolderRecord& folderOf(Tree::Node folder) const
+    {
+        return folders[nodes[folder].first & ~folderFlag];
+    }
     [[nodiscard]] std::string_view name(Tree::Node node) const
     {
         const std::uint32_t at = nodes[node].nameAt;
@@ -70,12 +74,12 @@ struct TreeData {
     // The slot where the node is, or the free slot where it would go.
     [[nodiscard]] std::size_t probe(Tree::Node folder, std::string_view name) const;
 
+    // What the tables hold (room reserved but never written takes none).
     [[nodiscard]] std::size_t memoryUsed() const
     {
-        return nodes.capacity() * sizeof(NodeRecord) + entryNumbers.capacity() * sizeof(std::int32_t) +
-               archiveIndexes.capacity() * sizeof(std::uint32_t) + folders.capacity() * sizeof(FolderRecord) +
-               folderHashes.capacity() * sizeof(std::uint64_t) + children.capacity() * sizeof(Tree::Node) +
-               names.capacity() + slots.capacity() * sizeof(std::uint32_t);
+        return nodes.size() * sizeof(NodeRecord) + entryNumbers.size() * sizeof(std::int32_t) +
+               archiveIndexes.size() * sizeof(std::uint32_t) + folders.size() * sizeof(FolderRecord) +
+               children.size() * sizeof(Tree::Node) + names.size() + slots.size() * sizeof(std::uint32_t);
     }
 };
 
@@ -105,6 +109,9 @@ std::uint64_t hashOf(std::uint64_t folderHash, std::string_view name)
     return hash ^ (hash >> 32U);
 }
 
+// A folder keeps 32 bits of its path's hash, which its children's start from.
+std::uint32_t folded(std::uint64_t hash) { return static_cast<std::uint32_t>(hash ^ (hash >> 32U)); }
+
 void prefetch(const void* address)
 {
 #if defined(__GNUC__)
@@ -114,11 +121,11 @@ void prefetch(const void* address)
 #endif
 }
 
-// Per file and per folder, beside the name: the node, the entry number,
-// the folder's child list entry, and the slots at the table's mean load;
-// a folder adds its record and its hash.
+// Per file and per folder, beside the name and its length byte: the node,
+// the entry number, the folder's child list entry, and the slots at the
+// table's mean load; a folder adds its record.
 constexpr std::size_t fileCost = sizeof(TreeData::NodeRecord) + sizeof(std::int32_t) + sizeof(Tree::Node) + 6;
-constexpr std::size_t folderCost = fileCost + sizeof(TreeData::FolderRecord) + sizeof(std::uint64_t);
+constexpr std::size_t folderCost = fileCost + sizeof(TreeData::FolderRecord);
 
 Error tooLarge() { return Error{Step::buildTree, Errc::treeTooLarge}; }
 
@@ -127,19 +134,22 @@ Error tooLarge() { return Error{Step::buildTree, Errc::treeTooLarge}; }
 class TreeBuilder {
 public:
     TreeBuilder(TreeData& tree, std::int64_t entries, bool severalArchives, std::uint64_t memoryLimit)
-        : tree_(tree), severalArchives_(severalArchives), memoryLimit_(memoryLimit)
+        : tree_(tree), entries_(std::max<std::int64_t>(entries, 0)), severalArchives_(severalArchives),
+          memoryLimit_(memoryLimit)
     {
         const auto count = static_cast<std::size_t>(std::max<std::int64_t>(entries, 0));
         // a quarter to spare over one node an entry, and room for some folders
-        tree_.slots.assign(count * 4 / 3 + count / 16 + 64, TreeData::freeSlot);
+        freshSlots(count * 4 / 3 + count / 16 + 64);
         // Room for every name and some folders, reserved at once: memory that
         // is reserved but never written takes no place, and growing would
         // copy tens of megabytes, more than once.
         tree_.nodes.reserve(count + count / 8 + 1);
         tree_.entryNumbers.reserve(count + count / 8 + 1);
+        tree_.names.reserve((count + 1) * (Entry::nameFieldSize + 1));
+        adviseLargePages(tree_.nodes.data(), tree_.nodes.capacity() * sizeof(TreeData::NodeRecord));
+        adviseLargePages(tree_.names.data(), tree_.names.capacity());
         tree_.folders.emplace_back();
-        tree_.folderHashes.push_back(0);
-        tree_.nodes.push_back({0, 0, 0, TreeData::folderMark});
+        tree_.nodes.push_back({0, 0, TreeData::folderFlag, 0});
         tree_.entryNumbers.push_back(-1);
         if (severalArchives_) {
             tree_.archiveIndexes.push_back(0);
@@ -148,6 +158,7 @@ public:
     }
 
     void setArchive(std::uint32_t index) { archive_ = index; }
+    void notePlaced() { ++placed_; }
 
     OutputTree::Created createFile(std::span<const std::string_view> path, const Entry& entry, std::int64_t offset,
                                    std::int64_t size)
@@ -156,7 +167,7 @@ public:
         for (const std::string_view component : path.first(path.size() - 1)) {
             const std::size_t slot = tree_.probe(folder, component);
             if (tree_.slots[slot] == TreeData::freeSlot) {
-                folder = addNode(slot, folder, component, TreeData::folderMark, TreeData::folderMark, -1);
+                folder = addFolder(slot, folder, component);
             } else if (const Tree::Node child = tree_.slots[slot] & TreeData::nodeMask; tree_.isFolder(child)) {
                 folder = child;
             } else {
@@ -174,8 +185,8 @@ public:
                     std::make_error_code(std::errc::is_a_directory)};
         } else {
             // a later entry replaces the earlier one
-            tree_.nodes[file].offsetOrFolder = dataOffset;
-            tree_.nodes[file].sizeOrMark = dataSize;
+            tree_.nodes[file].first = dataOffset;
+            tree_.nodes[file].second = dataSize;
             tree_.entryNumbers[file] = entry.number;
             if (severalArchives_) {
                 tree_.archiveIndexes[file] = archive_;
@@ -184,16 +195,18 @@ public:
         return {OutputTree::Result::created, OutputTree::Making::file, {}};
     }
 
-    // Fetches the slot where a file of this name would be looked for, so
-    // that it is in the cache by the time the entry's turn comes: in a table
-    // of megabytes nearly every file's first probe misses it otherwise. The
-    // name is taken as it stands; one that becomes other components only
-    // fetches in vain.
+    // Fetches the slots where the folders and the file of this name would be
+    // looked for, so that they are in the cache by the time the entry's turn
+    // comes: in a table of megabytes nearly every first probe misses it
+    // otherwise. The name is taken as it stands; one that becomes other
+    // components only fetches in vain.
     void prepareFor(std::string_view name) const
     {
-        std::uint64_t hash = tree_.folderHashes[0];
+        std::uint32_t hash = tree_.nodes[Tree::root].second;
         for (std::size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/')) {
-            hash = hashOf(hash, name.substr(0, slash));
+            const std::uint64_t folder = hashOf(hash, name.substr(0, slash));
+            prefetch(&tree_.slots[tree_.slotOfHash(folder).index]);
+            hash = folded(folder);
             name.remove_prefix(slash + 1);
         }
         prefetch(&tree_.slots[tree_.slotOfHash(hashOf(hash, name)).index]);
@@ -217,7 +230,7 @@ public:
     {
         std::vector<TreeData::FolderRecord>& folders = tree_.folders;
         for (std::size_t node = 1; node < tree_.nodes.size(); ++node) {
-            TreeData::FolderRecord& parent = folders[tree_.nodes[tree_.nodes[node].parent].offsetOrFolder];
+            TreeData::FolderRecord& parent = folders[tree_.nodes[tree_.nodes[node].parent].first & ~TreeData::folderFlag];
             ++parent.childCount;
             parent.subfolders += tree_.isFolder(static_cast<Tree::Node>(node)) ? 1 : 0;
         }
@@ -230,45 +243,82 @@ public:
         }
         tree_.children.resize(tree_.nodes.size() - 1);
         for (std::size_t node = 1; node < tree_.nodes.size(); ++node) {
-            const std::uint32_t parent = tree_.nodes[tree_.nodes[node].parent].offsetOrFolder;
+            const std::uint32_t parent = tree_.nodes[tree_.nodes[node].parent].first & ~TreeData::folderFlag;
             tree_.children[next[parent]++] = static_cast<Tree::Node>(node);
         }
         tree_.folders.shrink_to_fit();
-        tree_.folderHashes.shrink_to_fit();
     }
 
 private:
-    Tree::Node addNode(std::size_t slot, Tree::Node parent, std::string_view name, std::uint32_t offsetOrFolder,
-                       std::uint32_t sizeOrMark, std::int32_t entryNumber)
+    Tree::Node addFolder(std::size_t slot, Tree::Node parent, std::string_view name)
+    {
+        const auto index = static_cast<std::uint32_t>(tree_.folders.size());
+        tree_.folders.emplace_back();
+        return addNode(slot, parent, name, TreeData::folderFlag | index,
+                       folded(hashOf(tree_.nodes[parent].second, name)), -1);
+    }
+
+    Tree::Node addNode(std::size_t slot, Tree::Node parent, std::string_view name, std::uint32_t first,
+                       std::uint32_t second, std::int32_t entryNumber)
     {
         const auto node = static_cast<Tree::Node>(tree_.nodes.size());
         const auto nameAt = static_cast<std::uint32_t>(tree_.names.size());
         tree_.names += static_cast<char>(name.size()); // at most 65
         tree_.names += name;
-        if (sizeOrMark == TreeData::folderMark) {
-            offsetOrFolder = static_cast<std::uint32_t>(tree_.folders.size());
-            tree_.folders.emplace_back();
-            tree_.folderHashes.push_back(hashOf(tree_.folderHashes[tree_.nodes[parent].offsetOrFolder], name));
-        }
-        tree_.nodes.push_back({nameAt, parent, offsetOrFolder, sizeOrMark});
+        tree_.nodes.push_back({nameAt, parent, first, second});
         tree_.entryNumbers.push_back(entryNumber);
         if (severalArchives_) {
             tree_.archiveIndexes.push_back(archive_);
         }
         tree_.slots[slot] = (node & TreeData::nodeMask) | tree_.slotOf(parent, name).tag;
         if ((tree_.nodes.size() + 1) * 4 > tree_.slots.size() * 3) {
-            rehash(tree_.slots.size() * 2);
+            grow();
         }
-        // the tables grow by doubling: what they hold is checked as they do
-        if ((node & 0xFFFU) == 0 || tree_.nodes.size() == tree_.nodes.capacity()) {
+        // what the tables hold is weighed as they grow
+        if ((node & 0xFFFU) == 0) {
             memoryExceeded_ = tree_.memoryUsed() > memoryLimit_;
         }
         return node;
     }
 
+    // A table more than three quarters full grows: to twice its size, or to
+    // what the nodes made so far say the whole tree will need, whichever is
+    // more, so that a tree of far more nodes than entries (deep paths) is
+    // not rehashed again and again.
+    void grow()
+    {
+        const std::size_t nodes = tree_.nodes.size();
+        std::size_t expected = nodes;
+        if (placed_ > 0 && static_cast<std::size_t>(entries_) > placed_) {
+            expected = nodes / placed_ * static_cast<std::size_t>(entries_) + nodes;
+        }
+        rehash(std::max(tree_.slots.size() * 2, expected * 4 / 3 + 64));
+        if (expected > tree_.nodes.capacity()) {
+            tree_.nodes.reserve(expected);
+            tree_.entryNumbers.reserve(expected);
+            tree_.names.reserve(tree_.names.size() / nodes * expected);
+            adviseLargePages(tree_.nodes.data(), tree_.nodes.capacity() * sizeof(TreeData::NodeRecord));
+            adviseLargePages(tree_.entryNumbers.data(), tree_.entryNumbers.capacity() * sizeof(std::int32_t));
+            adviseLargePages(tree_.names.data(), tree_.names.capacity());
+        }
+        memoryExceeded_ = tree_.memoryUsed() > memoryLimit_;
+    }
+
+    // An empty table of `size` slots, in large pages where the system has
+    // them: probes land anywhere in it, and each small page would cost its
+    // own miss in the processor's table of pages.
+    void freshSlots(std::size_t size)
+    {
+        std::vector<std::uint32_t> slots;
+        slots.reserve(size);
+        adviseLargePages(slots.data(), size * sizeof(std::uint32_t));
+        slots.assign(size, TreeData::freeSlot);
+        tree_.slots = std::move(slots);
+    }
+
     void rehash(std::size_t size)
     {
-        tree_.slots.assign(size, TreeData::freeSlot);
+        freshSlots(size);
         for (Tree::Node node = 1; node < tree_.nodes.size(); ++node) {
             const std::string_view name = tree_.name(node);
             const TreeData::Slot slot = tree_.slotOf(tree_.nodes[node].parent, name);
@@ -281,6 +331,9 @@ private:
     }
 
     TreeData& tree_;
+    std::int64_t entries_;
+    // entries placed so far
+    std::size_t placed_ = 0;
     bool severalArchives_;
     std::uint64_t memoryLimit_;
     std::uint32_t archive_ = 0;
@@ -305,6 +358,7 @@ Result<bool> placeArchive(TreeBuilder& builder, const Archive& archive, std::siz
         if (result.outcome != Outcome::written && options.skipped) {
             options.skipped(index, entry, result);
         }
+        builder.notePlaced();
         return true;
     };
     constexpr std::size_t lookahead = 8;
@@ -337,7 +391,7 @@ namespace detail {
 
 TreeData::Slot TreeData::slotOf(Tree::Node folder, std::string_view name) const
 {
-    return slotOfHash(hashOf(folderHashes[nodes[folder].offsetOrFolder], name));
+    return slotOfHash(hashOf(nodes[folder].second, name));
 }
 
 TreeData::Slot TreeData::slotOfHash(std::uint64_t hash) const
@@ -437,17 +491,17 @@ Tree::Node Tree::find(Node folder, std::string_view name) const
 
 std::span<const Tree::Node> Tree::children(Node folder) const
 {
-    const TreeData::FolderRecord& record = data_->folders[data_->nodes[folder].offsetOrFolder];
+    const TreeData::FolderRecord& record = data_->folderOf(folder);
     return {data_->children.data() + record.firstChild, record.childCount};
 }
 
 std::uint32_t Tree::subfolderCount(Node folder) const
 {
-    return data_->folders[data_->nodes[folder].offsetOrFolder].subfolders;
+    return data_->folderOf(folder).subfolders;
 }
 
-std::int64_t Tree::dataOffset(Node file) const { return data_->nodes[file].offsetOrFolder; }
-std::int64_t Tree::dataSize(Node file) const { return data_->nodes[file].sizeOrMark; }
+std::int64_t Tree::dataOffset(Node file) const { return data_->nodes[file].first; }
+std::int64_t Tree::dataSize(Node file) const { return data_->nodes[file].second; }
 
 std::size_t Tree::archiveIndex(Node file) const
 {
