@@ -79,11 +79,16 @@ void unmountIfMounted(const std::filesystem::path& folder)
 class Mount {
 public:
     Mount(const std::filesystem::path& archive, const std::filesystem::path& folder, const std::string& options = "")
+        : Mount(shellWord(archive.string()), folder, options, 0)
+    {
+    }
+    // `archives`: the archives' words, as the shell takes them
+    Mount(const std::string& archives, const std::filesystem::path& folder, const std::string& options, int /*words*/)
         : folder_(folder)
     {
         std::filesystem::create_directories(folder);
-        status_ = runShellCommand(tremount() + " " + options + " " + shellWord(archive.string()) + " " +
-                                  shellWord(folder.string()));
+        status_ = runShellCommand(tremount() + " " + options + " " + archives + " " + shellWord(folder.string()) +
+                                  " 2>" + shellWord(folder.string() + ".err"));
     }
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;
@@ -94,6 +99,76 @@ private:
     std::filesystem::path folder_;
     int status_;
 };
+
+// tremount in the foreground, its standard error kept in a file, for the
+// scope of a test: whatever fails, no tremount and no mount outlive it.
+class ForegroundMount {
+public:
+    ForegroundMount(const std::vector<std::string>& arguments, const std::filesystem::path& folder,
+                    std::filesystem::path err)
+        : folder_(folder), err_(std::move(err))
+    {
+        std::filesystem::create_directories(folder);
+        std::vector<std::string> words{"tremount", "-f"};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        words.push_back(folder.string());
+        child_ = ::fork();
+        if (child_ == 0) {
+            const int errFd = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(errFd, STDERR_FILENO);
+            std::vector<char*> argv;
+            for (std::string& word : words) {
+                argv.push_back(word.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(TREMOUNT_EXECUTABLE, argv.data());
+            ::_exit(127);
+        }
+        for (int i = 0; i < 500 && !isMounted(folder_) && ::waitpid(child_, nullptr, WNOHANG) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ForegroundMount(const ForegroundMount&) = delete;
+    ForegroundMount& operator=(const ForegroundMount&) = delete;
+    ~ForegroundMount()
+    {
+        if (::waitpid(child_, nullptr, WNOHANG) == 0) {
+            ::kill(child_, SIGKILL);
+            ::waitpid(child_, nullptr, 0);
+        }
+        unmountIfMounted(folder_);
+    }
+    [[nodiscard]] bool mounted() const { return isMounted(folder_); }
+    [[nodiscard]] pid_t process() const { return child_; }
+    [[nodiscard]] std::string errors() const { return readFile(err_); }
+
+private:
+    std::filesystem::path folder_;
+    std::filesystem::path err_;
+    pid_t child_ = -1;
+};
+
+// What stat says of a path, asked in a child process that may take at most a
+// few seconds: a request that tremount never answers fails the test, not
+// hangs it.
+int statErrorWithin(const std::filesystem::path& path)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        struct stat status {};
+        ::_exit(::stat(path.c_str(), &status) == 0 ? 0 : errno);
+    }
+    for (int i = 0; i < 500; ++i) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return -1; // no answer
+}
 
 class MountTest : public ::testing::Test {
 protected:
@@ -316,14 +391,45 @@ TEST_F(MountTest, TheMountedArchiveIsHeld)
     EXPECT_EQ(readFile(mnt / "b"), data);
 }
 
-TEST_F(MountTest, ATruncatedArchiveGivesWhatIsLeft)
+// An archive rewritten while mounted (its size or modification time
+// moved) fails every read that reaches it, says so once, and leaves the
+// other archives of the mount alone.
+TEST_F(MountTest, AnArchiveChangedWhileMountedFailsItsReads)
 {
+    const std::filesystem::path other = dir.path() / "other.tre";
     const std::string data(100000, 'd');
-    ArchiveWriter().add("b", data).writeTo(archive);
-    const Mount mount(archive, mnt);
-    ASSERT_EQ(mount.status(), 0);
-    std::filesystem::resize_file(archive, 8 + 74 + 1000);
-    EXPECT_EQ(readFile(mnt / "b"), std::string(1000, 'd'));
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    const std::vector<Case> cases{
+        {"cut short", [&] { std::filesystem::resize_file(archive, 8 + 74 * 2 + 1000); }},
+        {"written in place", [&] {
+             std::fstream inPlace(archive, std::ios::in | std::ios::out | std::ios::binary);
+             inPlace.seekp(-3, std::ios::end);
+             inPlace.write("XYZ", 3);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ArchiveWriter().add("a", "first").add("b", data).writeTo(archive);
+        ArchiveWriter().add("c", "other").writeTo(other);
+        std::filesystem::last_write_time(archive, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        const ForegroundMount mount({archive.string(), other.string()}, mnt, dir.path() / "err.txt");
+        ASSERT_TRUE(mount.mounted());
+        c.change();
+        for (int i = 0; i < 2; ++i) {
+            const int fd = ::open((mnt / "b").c_str(), O_RDONLY);
+            std::array<char, 16> buffer{};
+            errno = 0;
+            EXPECT_EQ(::read(fd, buffer.data(), buffer.size()), -1);
+            EXPECT_EQ(errno, EIO);
+            ::close(fd);
+        }
+        EXPECT_EQ(readFile(mnt / "c"), "other");
+        EXPECT_EQ(mount.errors(), "tremount: the archive changed while mounted (" + archive.string() +
+                                      "); unmount and mount it again\n");
+    }
 }
 
 // In the foreground, SIGTERM unmounts; the left-out entries are listed
@@ -331,44 +437,23 @@ TEST_F(MountTest, ATruncatedArchiveGivesWhatIsLeft)
 TEST_F(MountTest, TheForegroundUnmountsOnSigtermAndListsWhatIsLeftOut)
 {
     ArchiveWriter().add("../up", "x").add("f", "1").add("f/g", "2").add("ok", "3").writeTo(archive);
-    std::filesystem::create_directories(mnt);
-    const std::filesystem::path err = dir.path() / "err.txt";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(errFd, STDERR_FILENO);
-        ::execl(TREMOUNT_EXECUTABLE, "tremount", "-f", archive.c_str(), mnt.c_str(), nullptr);
-        ::_exit(127);
-    }
-    // whatever fails below, no tremount and no mount outlive the test
-    struct Cleanup {
-        pid_t child;
-        std::filesystem::path folder;
-        Cleanup(pid_t child, std::filesystem::path folder) : child(child), folder(std::move(folder)) {}
-        Cleanup(const Cleanup&) = delete;
-        Cleanup& operator=(const Cleanup&) = delete;
-        ~Cleanup()
-        {
-            if (::waitpid(child, nullptr, WNOHANG) == 0) {
-                ::kill(child, SIGKILL);
-                ::waitpid(child, nullptr, 0);
-            }
-            unmountIfMounted(folder);
-        }
-    } const cleanup{child, mnt};
-    for (int i = 0; i < 500 && !isMounted(mnt); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(isMounted(mnt));
+    const ForegroundMount mount({archive.string()}, mnt, dir.path() / "err.txt");
+    ASSERT_TRUE(mount.mounted());
     EXPECT_EQ(readFile(mnt / "ok"), "3");
-    ::kill(child, SIGTERM);
+    ::kill(mount.process(), SIGTERM);
     int status = 0;
-    ::waitpid(child, &status, 0);
+    ::waitpid(mount.process(), &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_FALSE(isMounted(mnt));
-    EXPECT_EQ(readFile(err),
+    EXPECT_EQ(mount.errors(),
               "tremount: entry 0 (../up) is left out: unsafe name\n"
               "tremount: entry 2 (f/g) is left out: a file stands where a folder of its path should be\n");
+    // detached, it says how many, and where to look
+    const Mount detached(archive, mnt);
+    ASSERT_EQ(detached.status(), 0);
+    EXPECT_EQ(readFile(mnt.string() + ".err"),
+              "tremount: 2 entries left out (files where folders are needed, unsafe names); mount with -f to list "
+              "them\n");
 }
 
 TEST_F(MountTest, CommandLineMessages)
@@ -383,12 +468,19 @@ TEST_F(MountTest, CommandLineMessages)
     };
     const std::vector<Case> cases{
         {"--version", 0, "tremount "},
-        {"--help", 0, "usage: tremount [options] ARCHIVE MOUNTPOINT"},
+        {"--help", 0, "usage: tremount [options] ARCHIVE... MOUNTPOINT\n       tremount [options] -T LIST MOUNTPOINT"},
         {shellWord((dir.path() / "missing.tre").string()) + " " + shellWord(mnt.string()), 1,
          "tremount: cannot open archive (" + (dir.path() / "missing.tre").string() + "): No such file or directory\n"},
         {shellWord(dir.path().string()) + " " + shellWord(mnt.string()), 1,
          "tremount: cannot open archive (" + dir.path().string() + "): Is a directory\n"},
-        {shellWord(archive.string()) + " " + shellWord((dir.path() / "no-such-folder").string()), 1, "tremount: "},
+        {shellWord(archive.string()) + " " + shellWord((dir.path() / "no-such-folder").string()), 1,
+         "tremount: cannot mount at (" + (dir.path() / "no-such-folder").string() + "): No such file or directory\n"},
+        {shellWord(archive.string()) + " " + shellWord(archive.string()), 1,
+         "tremount: cannot mount at (" + archive.string() + "): Not a directory\n"},
+        {"-o umask=999 " + shellWord(archive.string()) + " " + shellWord(mnt.string()), 1,
+         "tremount: -o umask=999: an octal mask of at most 777 is needed\n"},
+        {"-T " + shellWord((dir.path() / "missing.txt").string()) + " " + shellWord(mnt.string()), 1,
+         "tremount: cannot read the list (" + (dir.path() / "missing.txt").string() + "): No such file"},
         {shellWord(archive.string()), 1, "usage: tremount"},
     };
     for (const Case& c : cases) {
@@ -397,4 +489,99 @@ TEST_F(MountTest, CommandLineMessages)
         EXPECT_EQ(readFile(out).substr(0, c.expected.size()), c.expected) << readFile(out);
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing.tre")); // never created
+}
+
+// Several archives make the tree that extracting each in turn into one
+// empty folder leaves; the mount table names the first archive and how many
+// more, unless -o fsname says otherwise; a list names them as well.
+TEST_F(MountTest, SeveralArchivesAreOneTree)
+{
+    const std::vector<std::filesystem::path> archives{dir.path() / "1.tre", dir.path() / "2.tre", dir.path() / "3.tre"};
+    ArchiveWriter().add("a/x", "A1").add("b", "B1").add("c/d", "C1").add("same", "S1").writeTo(archives[0]);
+    ArchiveWriter().add("b/under", "no").add("c", "no").add("a/y", "A2").add("same", "S2").writeTo(archives[1]);
+    ArchiveWriter().add("a/x", "A3").add("new/n", "N3").writeTo(archives[2]);
+    const std::filesystem::path extracted = dir.path() / "extracted";
+    std::string words;
+    std::string list;
+    for (const std::filesystem::path& path : archives) {
+        runToolWith({"-f", path.string(), "-x", extracted.string(), "-q"}, false, nullptr);
+        words += shellWord(path.string()) + " ";
+        list += path.string() + "\n";
+    }
+    writeFile(dir.path() / "list.txt", list);
+    struct Case {
+        std::string options;
+        std::string archives;
+        std::string source; // in the mount table
+    };
+    const std::vector<Case> cases{
+        {"", words, archives[0].string() + "+2"},
+        {"-o fsname=mine", words, "mine"},
+        {"-T " + shellWord((dir.path() / "list.txt").string()), "", archives[0].string() + "+2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const Mount mount(c.archives, mnt, c.options, 0);
+        ASSERT_EQ(mount.status(), 0);
+        EXPECT_EQ(runShellCommand("diff -r " + shellWord(extracted.string()) + " " + shellWord(mnt.string())), 0);
+        EXPECT_EQ(runShellCommand("grep -q " + shellWord("^" + c.source + " " + mnt.string() + " fuse.tre ") +
+                                  " /proc/mounts"),
+                  0);
+    }
+}
+
+// Owners and modes as -o gives them; no extended attributes (and no error
+// for asking); names that cannot be there, and names that are not.
+TEST_F(MountTest, OwnersModesAttributesAndNames)
+{
+    ArchiveWriter().add("folder/file", "bytes").writeTo(archive);
+    const Mount mount(archive, mnt, "-o uid=123,gid=456,umask=027");
+    ASSERT_EQ(mount.status(), 0);
+    struct Case {
+        const char* path;
+        mode_t mode;
+    };
+    for (const Case& c : {Case{"", S_IFDIR | 0550}, Case{"folder", S_IFDIR | 0550}, Case{"folder/file", S_IFREG | 0440}}) {
+        SCOPED_TRACE(c.path);
+        struct stat status {};
+        ASSERT_EQ(::stat((mnt / c.path).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode, c.mode);
+        EXPECT_EQ(status.st_uid, 123U);
+        EXPECT_EQ(status.st_gid, 456U);
+    }
+    const std::string file = (mnt / "folder/file").string();
+    std::array<char, 64> value{};
+    errno = 0;
+    EXPECT_EQ(::getxattr(file.c_str(), "user.any", value.data(), value.size()), -1);
+    EXPECT_EQ(errno, ENODATA);
+    EXPECT_EQ(::listxattr(file.c_str(), value.data(), value.size()), 0);
+    EXPECT_EQ(::listxattr(file.c_str(), nullptr, 0), 0);
+    EXPECT_EQ(statErrorWithin(mnt / "missing"), ENOENT);
+    EXPECT_EQ(statErrorWithin(mnt / "folder/missing"), ENOENT);
+    EXPECT_EQ(statErrorWithin(mnt / std::string(300, 'n')), ENAMETOOLONG);
+    EXPECT_EQ(statErrorWithin(mnt / "folder/file/under"), ENOTDIR);
+}
+
+// A listing carries every entry's attributes: find -ls of a folder of 2,000
+// files (more than one request's worth) asks tremount for no file one by one
+// (counted in -d's output).
+TEST_F(MountTest, AListingCarriesTheAttributesOfEveryFile)
+{
+    ArchiveWriter writer;
+    for (int i = 0; i < 2000; ++i) {
+        writer.add("big/file" + std::to_string(i), std::to_string(i));
+    }
+    writer.writeTo(archive);
+    const ForegroundMount mount({"-d", archive.string()}, mnt, dir.path() / "debug.txt");
+    ASSERT_TRUE(mount.mounted());
+    ASSERT_EQ(runShellCommand("find " + shellWord((mnt / "big").string()) + " -ls >/dev/null"), 0);
+    const std::string debug = mount.errors();
+    std::size_t lookups = 0;
+    for (std::size_t at = debug.find("opcode: LOOKUP"); at != std::string::npos;
+         at = debug.find("opcode: LOOKUP", at + 1)) {
+        ++lookups;
+    }
+    EXPECT_LE(lookups, 1U) << "the folder itself, at most"; // `big` is looked up once
+    EXPECT_NE(debug.find("opcode: READDIRPLUS"), std::string::npos);
+    EXPECT_EQ(debug.find("opcode: READDIR "), std::string::npos); // never a listing without attributes
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <new>
 #include <cstring>
 #include <span>
 #include <string>
@@ -29,6 +30,19 @@ bool isNode(const MountedTree& mounted, fuse_ino_t inode)
     return inode >= 1 && inode - 1 < mounted.tree->nodeCount();
 }
 
+// Runs a request's work: no exception may unwind into libfuse, so one that
+// escapes answers the request with the error that fits it.
+template <typename Work> void answering(fuse_req_t request, Work&& work) noexcept
+{
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        fuse_reply_err(request, ENOMEM);
+    } catch (...) {
+        fuse_reply_err(request, EIO);
+    }
+}
+
 struct stat attributesOf(const MountedTree& mounted, tre::Tree::Node node)
 {
     const tre::Tree& tree = *mounted.tree;
@@ -36,15 +50,17 @@ struct stat attributesOf(const MountedTree& mounted, tre::Tree::Node node)
     attributes.st_ino = inodeOf(node);
     attributes.st_uid = mounted.owner;
     attributes.st_gid = mounted.group;
-    attributes.st_atim = mounted.time;
-    attributes.st_mtim = mounted.time;
-    attributes.st_ctim = mounted.time;
+    const struct timespec time =
+        tree.isFolder(node) ? mounted.folderTime : mounted.archiveTimes[tree.archiveIndex(node)];
+    attributes.st_atim = time;
+    attributes.st_mtim = time;
+    attributes.st_ctim = time;
     attributes.st_blksize = 4096;
     if (tree.isFolder(node)) {
-        attributes.st_mode = S_IFDIR | 0555;
+        attributes.st_mode = S_IFDIR | mounted.folderMode;
         attributes.st_nlink = 2 + tree.subfolderCount(node);
     } else {
-        attributes.st_mode = S_IFREG | 0444;
+        attributes.st_mode = S_IFREG | mounted.fileMode;
         attributes.st_nlink = 1;
         attributes.st_size = tree.dataSize(node);
         attributes.st_blocks = (tree.dataSize(node) + 511) / 512;
@@ -66,27 +82,39 @@ void init(void* userdata, fuse_conn_info* connection)
 {
     // file data goes from the archive to the kernel without a copy here
     connection->want |= connection->capable & (FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE);
+    // every listing carries every entry's attributes: a first ls -l, find
+    // -ls or tar of a large folder then needs no look-up for each file
+    connection->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
     static_cast<MountedTree*>(userdata)->opensInKernel = (connection->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0 &&
                                                          (connection->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
 }
 
+// The longest name a folder of any file system here may hold.
+constexpr std::size_t nameLimit = 255;
+
 void lookup(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    const MountedTree& mounted = mountedOf(request);
-    if (!isNode(mounted, parent) || !mounted.tree->isFolder(nodeOf(parent))) {
-        fuse_reply_err(request, ENOTDIR);
-        return;
-    }
-    const tre::Tree::Node node = mounted.tree->find(nodeOf(parent), name);
-    if (node == tre::Tree::none) {
-        // a negative answer that the kernel may keep too
-        fuse_entry_param missing{};
-        missing.entry_timeout = cacheSeconds;
-        fuse_reply_entry(request, &missing);
-        return;
-    }
-    const fuse_entry_param entry = entryOf(mounted, node);
-    fuse_reply_entry(request, &entry);
+    answering(request, [&] {
+        const MountedTree& mounted = mountedOf(request);
+        if (!isNode(mounted, parent) || !mounted.tree->isFolder(nodeOf(parent))) {
+            fuse_reply_err(request, ENOTDIR);
+            return;
+        }
+        if (std::strlen(name) > nameLimit) {
+            fuse_reply_err(request, ENAMETOOLONG);
+            return;
+        }
+        const tre::Tree::Node node = mounted.tree->find(nodeOf(parent), name);
+        if (node == tre::Tree::none) {
+            // a negative answer that the kernel may keep too
+            fuse_entry_param missing{};
+            missing.entry_timeout = cacheSeconds;
+            fuse_reply_entry(request, &missing);
+            return;
+        }
+        const fuse_entry_param entry = entryOf(mounted, node);
+        fuse_reply_entry(request, &entry);
+    });
 }
 
 void forget(fuse_req_t request, fuse_ino_t /*inode*/, std::uint64_t /*lookups*/) { fuse_reply_none(request); }
@@ -95,13 +123,15 @@ void forgetMany(fuse_req_t request, std::size_t /*count*/, fuse_forget_data* /*f
 
 void getattr(fuse_req_t request, fuse_ino_t inode, fuse_file_info* /*file*/)
 {
-    const MountedTree& mounted = mountedOf(request);
-    if (!isNode(mounted, inode)) {
-        fuse_reply_err(request, ENOENT);
-        return;
-    }
-    const struct stat attributes = attributesOf(mounted, nodeOf(inode));
-    fuse_reply_attr(request, &attributes, cacheSeconds);
+    answering(request, [&] {
+        const MountedTree& mounted = mountedOf(request);
+        if (!isNode(mounted, inode)) {
+            fuse_reply_err(request, ENOENT);
+            return;
+        }
+        const struct stat attributes = attributesOf(mounted, nodeOf(inode));
+        fuse_reply_attr(request, &attributes, cacheSeconds);
+    });
 }
 
 // Opens need not reach here: where the kernel can do without them, ENOSYS
@@ -127,40 +157,48 @@ void opendir(fuse_req_t request, fuse_ino_t /*inode*/, fuse_file_info* file)
     }
 }
 
-// One buffer naming a stretch of the archive's file, so that FUSE can splice
+// One buffer naming a stretch of a file's archive, so that FUSE can splice
 // it rather than copy it through this process.
-fuse_bufvec archiveBytes(const MountedTree& mounted, std::int64_t position, std::int64_t size)
+fuse_bufvec archiveBytes(const MountedTree& mounted, tre::Tree::Node file, std::int64_t from, std::int64_t size)
 {
+    const tre::Tree& tree = *mounted.tree;
     fuse_bufvec data{};
     data.count = 1;
     data.buf[0].size = static_cast<std::size_t>(size);
     data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-    data.buf[0].fd = static_cast<int>(mounted.archive->nativeHandle());
-    data.buf[0].pos = position;
+    data.buf[0].fd = static_cast<int>(mounted.archives[tree.archiveIndex(file)]->nativeHandle());
+    data.buf[0].pos = tree.dataOffset(file) + from;
     return data;
 }
 
 void read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, fuse_file_info* /*file*/)
 {
-    const MountedTree& mounted = mountedOf(request);
-    if (!isNode(mounted, inode) || mounted.tree->isFolder(nodeOf(inode))) {
-        fuse_reply_err(request, EISDIR);
-        return;
-    }
-    const std::int64_t fileSize = mounted.tree->dataSize(nodeOf(inode));
-    const std::int64_t count =
-        offset >= fileSize ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(size), fileSize - offset);
-    // the bytes go straight from the archive's file (spliced where the kernel
-    // can): a file that shrank since gives what it still holds
-    fuse_bufvec data = archiveBytes(mounted, mounted.tree->dataOffset(nodeOf(inode)) + offset, count);
-    fuse_reply_data(request, &data, FUSE_BUF_SPLICE_MOVE);
-    if (mounted.readAhead != nullptr) {
-        mounted.readAhead->after(nodeOf(inode));
-    }
+    answering(request, [&] {
+        const MountedTree& mounted = mountedOf(request);
+        if (!isNode(mounted, inode) || mounted.tree->isFolder(nodeOf(inode))) {
+            fuse_reply_err(request, EISDIR);
+            return;
+        }
+        const tre::Tree::Node file = nodeOf(inode);
+        if (!mounted.archiveIntact(mounted.tree->archiveIndex(file))) {
+            fuse_reply_err(request, EIO);
+            return;
+        }
+        const std::int64_t fileSize = mounted.tree->dataSize(file);
+        const std::int64_t count =
+            offset >= fileSize ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(size), fileSize - offset);
+        // the bytes go straight from the archive's file (spliced where the
+        // kernel can): a file that shrank since gives what it still holds
+        fuse_bufvec data = archiveBytes(mounted, file, offset, count);
+        fuse_reply_data(request, &data, FUSE_BUF_SPLICE_MOVE);
+        if (mounted.readAhead != nullptr) {
+            mounted.readAhead->after(file);
+        }
+    });
 }
 
 // Directory offsets: 0 is ".", 1 is "..", and 2 + N the folder's Nth child.
-template <bool plus> void listFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset)
+template <bool plus> void listFolderEntries(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset)
 {
     const MountedTree& mounted = mountedOf(request);
     if (!isNode(mounted, inode) || !mounted.tree->isFolder(nodeOf(inode))) {
@@ -193,6 +231,11 @@ template <bool plus> void listFolder(fuse_req_t request, fuse_ino_t inode, std::
     fuse_reply_buf(request, buffer.data(), used);
 }
 
+template <bool plus> void listFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset)
+{
+    answering(request, [&] { listFolderEntries<plus>(request, inode, size, offset); });
+}
+
 void readdir(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, fuse_file_info* /*file*/)
 {
     listFolder<false>(request, inode, size, offset);
@@ -209,11 +252,30 @@ void statfs(fuse_req_t request, fuse_ino_t /*inode*/)
     struct statvfs figures {};
     figures.f_bsize = 4096;
     figures.f_frsize = 4096;
-    figures.f_blocks = static_cast<fsblkcnt_t>((mounted.archive->size() + 4095) / 4096);
+    std::int64_t bytes = 0;
+    for (const tre::Archive* archive : mounted.archives) {
+        bytes += archive->size();
+    }
+    figures.f_blocks = static_cast<fsblkcnt_t>((bytes + 4095) / 4096);
     figures.f_files = mounted.tree->nodeCount();
     figures.f_namemax = tre::Entry::nameFieldSize;
     figures.f_flag = ST_RDONLY;
     fuse_reply_statfs(request, &figures);
+}
+
+// No node has extended attributes: none to read, an empty list.
+void getxattr(fuse_req_t request, fuse_ino_t /*inode*/, const char* /*name*/, std::size_t /*size*/)
+{
+    fuse_reply_err(request, ENODATA);
+}
+
+void listxattr(fuse_req_t request, fuse_ino_t /*inode*/, std::size_t size)
+{
+    if (size == 0) {
+        fuse_reply_xattr(request, 0);
+    } else {
+        fuse_reply_buf(request, nullptr, 0);
+    }
 }
 
 // Every change: a read-only file system.
@@ -263,7 +325,11 @@ void ReadAhead::run()
         const tre::Tree::Node file = queue_.front();
         queue_.pop_front();
         lock.unlock();
-        handFilesAfter(file);
+        try {
+            handFilesAfter(file);
+        } catch (...) {
+            // handing ahead is only a help: the reads ask for what it missed
+        }
         lock.lock();
     }
 }
@@ -289,16 +355,33 @@ void ReadAhead::handFilesAfter(tre::Tree::Node file)
     for (int files = 0; at != siblings.end() && files < maxFiles; ++at, ++files) {
         const tre::Tree::Node next = *at;
         const std::uint64_t bit = std::uint64_t{1} << (next % 64);
-        if (tree.isFolder(next) || tree.dataSize(next) > budget || (handed_[next / 64].load() & bit) != 0) {
+        if (tree.isFolder(next) || tree.dataSize(next) > budget || (handed_[next / 64].load() & bit) != 0 ||
+            !mounted_.archiveIntact(tree.archiveIndex(next))) {
             continue;
         }
         budget -= tree.dataSize(next);
-        fuse_bufvec data = archiveBytes(mounted_, tree.dataOffset(next), tree.dataSize(next));
+        fuse_bufvec data = archiveBytes(mounted_, next, 0, tree.dataSize(next));
         // a file the kernel does not know (yet) is simply not handed
         if (fuse_lowlevel_notify_store(session_, inodeOf(next), 0, &data, FUSE_BUF_SPLICE_MOVE) == 0) {
             markHanded(next);
         }
     }
+}
+
+bool MountedTree::archiveIntact(std::size_t archive) const
+{
+    if (changed[archive].load(std::memory_order_relaxed)) {
+        return false;
+    }
+    // an archive whose state cannot be told is no longer trusted either
+    if (!archives[archive]->writtenSinceOpened().value_or(true)) {
+        return true;
+    }
+    if (!changed[archive].exchange(true) && say) {
+        say("tremount: the archive changed while mounted (" + archivePaths[archive] +
+            "); unmount and mount it again");
+    }
+    return false;
 }
 
 const fuse_lowlevel_ops& mountedTreeOperations()
@@ -316,6 +399,8 @@ const fuse_lowlevel_ops& mountedTreeOperations()
         ops.readdir = readdir;
         ops.readdirplus = readdirplus;
         ops.statfs = statfs;
+        ops.getxattr = getxattr;
+        ops.listxattr = listxattr;
         ops.setattr = [](fuse_req_t request, fuse_ino_t, struct stat*, int, fuse_file_info*) { refuse(request); };
         ops.mknod = [](fuse_req_t request, fuse_ino_t, const char*, mode_t, dev_t) { refuse(request); };
         ops.mkdir = [](fuse_req_t request, fuse_ino_t, const char*, mode_t) { refuse(request); };
