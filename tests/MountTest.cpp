@@ -489,6 +489,26 @@ TEST_F(MountTest, CommandLineMessages)
         EXPECT_EQ(readFile(out).substr(0, c.expected.size()), c.expected) << readFile(out);
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing.tre")); // never created
+
+    // a tree that would not fit in the memory allowed is refused before it
+    // is mounted (where the sanitizers' own memory does not count against it)
+    if (TRETOOL_SANITIZED == 0) {
+        ArchiveWriter deep;
+        for (int i = 0; i < 20000; ++i) {
+            std::string name = std::to_string(i);
+            for (int depth = 0; depth < 29; ++depth) {
+                name += "/" + std::to_string(depth % 10);
+            }
+            deep.add(name, "");
+        }
+        deep.writeTo(archive);
+        EXPECT_EQ(runShellCommand("prlimit --data=20000000 " + tremount() + " " + shellWord(archive.string()) + " " +
+                                  shellWord(mnt.string()) + " 2>" + shellWord(out.string())),
+                  1);
+        EXPECT_TRUE(readFile(out).starts_with("tremount: the tree would need more memory than there is to spare"))
+            << readFile(out);
+        EXPECT_FALSE(isMounted(mnt));
+    }
 }
 
 // Several archives make the tree that extracting each in turn into one
@@ -584,4 +604,26 @@ TEST_F(MountTest, AListingCarriesTheAttributesOfEveryFile)
     EXPECT_LE(lookups, 1U) << "the folder itself, at most"; // `big` is looked up once
     EXPECT_NE(debug.find("opcode: READDIRPLUS"), std::string::npos);
     EXPECT_EQ(debug.find("opcode: READDIR "), std::string::npos); // never a listing without attributes
+}
+
+// What a mount shows packs into an archive whose extraction is that tree.
+TEST_F(MountTest, TheMountedTreePacksBack)
+{
+    ArchiveWriter()
+        .add("readme.txt", "hello\n")
+        .add("../unsafe", "x")
+        .add("a/b/c.bin", std::string("\0\1\2", 3))
+        .add("a/b/c.bin", "replaced")
+        .add("a", "a folder wins")
+        .add("empty", "")
+        .writeTo(archive);
+    const Mount mount(archive, mnt);
+    ASSERT_EQ(mount.status(), 0);
+    const std::filesystem::path packed = dir.path() / "packed.tre";
+    const std::filesystem::path extracted = dir.path() / "extracted";
+    EXPECT_EQ(runShellCommand(shellWord(TREPACK_EXECUTABLE) + " -q -f " + shellWord(packed.string()) + " -C " +
+                              shellWord(mnt.string()) + " ."),
+              0);
+    runToolWith({"-f", packed.string(), "-x", extracted.string(), "-q"}, false, nullptr);
+    EXPECT_EQ(runShellCommand("diff -r " + shellWord(extracted.string()) + " " + shellWord(mnt.string())), 0);
 }

@@ -414,8 +414,8 @@ int run(int argc, char* argv[])
     if (!tree) {
         const tre::Error& error = tree.error();
         if (error.code == tre::Errc::treeTooLarge) {
-            std::cerr << "tremount: the tree would take more memory than there is ("
-                      << treeOptions.memoryLimit / (1024 * 1024) << " MiB free); about "
+            std::cerr << "tremount: the tree would need more memory than there is to spare ("
+                      << treeOptions.memoryLimit / (1024 * 1024) << " MiB); about "
                       << tre::Tree::bytesPerFile() << " bytes a file and " << tre::Tree::bytesPerFolder()
                       << " a folder, beside their names\n";
         } else {

@@ -292,6 +292,13 @@ private:
         if (placed_ > 0 && static_cast<std::size_t>(entries_) > placed_) {
             expected = nodes / placed_ * static_cast<std::size_t>(entries_) + nodes;
         }
+        // a tree that will not fit is refused before it takes the memory
+        const std::size_t perNode = sizeof(TreeData::NodeRecord) + sizeof(std::int32_t) + sizeof(Tree::Node) +
+                                    sizeof(std::uint32_t) * 4 / 3 + tree_.names.size() / nodes;
+        if (static_cast<std::uint64_t>(expected) * perNode > memoryLimit_) {
+            memoryExceeded_ = true;
+            return;
+        }
         rehash(std::max(tree_.slots.size() * 2, expected * 4 / 3 + 64));
         if (expected > tree_.nodes.capacity()) {
             tree_.nodes.reserve(expected);
@@ -443,23 +450,29 @@ Result<Tree> Tree::build(std::span<const Archive* const> archives, const Options
     if (static_cast<std::uint64_t>(entries) * (fileCost + 2) > options.memoryLimit) {
         return tooLarge();
     }
-    auto data = std::make_unique<TreeData>();
-    TreeBuilder builder(*data, entries, archives.size() > 1, options.memoryLimit);
-    for (std::size_t index = 0; index < archives.size(); ++index) {
-        builder.setArchive(static_cast<std::uint32_t>(index));
-        const Result<bool> placed = placeArchive(builder, *archives[index], index, options);
-        if (!placed.has_value()) {
-            return placed.error();
+    // a machine that cannot give the tree its memory gets the same answer
+    // as one that would not have it to spare
+    try {
+        auto data = std::make_unique<TreeData>();
+        TreeBuilder builder(*data, entries, archives.size() > 1, options.memoryLimit);
+        for (std::size_t index = 0; index < archives.size(); ++index) {
+            builder.setArchive(static_cast<std::uint32_t>(index));
+            const Result<bool> placed = placeArchive(builder, *archives[index], index, options);
+            if (!placed.has_value()) {
+                return placed.error();
+            }
+            if (!*placed) {
+                return tooLarge();
+            }
         }
-        if (!*placed) {
+        builder.finish();
+        if (data->memoryUsed() > options.memoryLimit) {
             return tooLarge();
         }
-    }
-    builder.finish();
-    if (data->memoryUsed() > options.memoryLimit) {
+        return Tree(std::move(data));
+    } catch (const std::bad_alloc&) {
         return tooLarge();
     }
-    return Tree(std::move(data));
 }
 
 std::size_t Tree::nodeCount() const { return data_->nodes.size(); }
