@@ -6,6 +6,7 @@
 //   huge.entry    a file of the entry's size, for cp
 //   names.tre     100,000 entries of 20 to 64 bytes, all *.txt, for -m
 //   deep.tre      ENTRIES empty entries whose names hold 30 folders each, all distinct
+//   set/, set.txt ENTRIES / 1,000 archives of 1,000 entries each, and their list
 //   small.tre     three small entries, for start-up time
 //   sparse.tre    4 GiB, nearly all holes, whose header claims 2^31-1 entries
 //   tree.tre      TREE entries of 100 to 8,000 bytes, a hundred to a folder
@@ -65,6 +66,26 @@ void writeDeep(const std::filesystem::path& folder, std::int32_t entries)
         writer.add(name + "/f", "");
     }
     writer.writeTo(folder / "deep.tre");
+}
+
+// A set of archives of 1,000 entries each, later ones over earlier ones:
+// half their paths shared by all, half their own; set.txt lists them.
+void writeSet(const std::filesystem::path& folder, std::int32_t archives)
+{
+    std::filesystem::create_directories(folder / "set");
+    std::string list;
+    for (std::int32_t archive = 0; archive < archives; ++archive) {
+        ArchiveWriter writer;
+        for (std::int32_t k = 0; k < 1000; ++k) {
+            const std::string name = k < 500 ? "shared/d" + std::to_string(k % 20) + "/f" + std::to_string(k)
+                                             : "own" + std::to_string(archive) + "/f" + std::to_string(k);
+            writer.add(name + ".bin", std::to_string(archive));
+        }
+        const std::string path = "set/" + std::to_string(archive) + ".tre";
+        writer.writeTo(folder / path);
+        list += path + "\n";
+    }
+    writeFile(folder / "set.txt", list);
 }
 
 void writeNames(const std::filesystem::path& folder)
@@ -160,6 +181,7 @@ int main(int argc, char* argv[])
         }
         writeNames(folder);
         writeDeep(folder, std::stoi(argv[2]));
+        writeSet(folder, std::max(std::stoi(argv[2]) / 1000, 1));
         ArchiveWriter().add("a.txt", "a").add("b/c.txt", "bc").add("d", "").writeTo(folder / "small.tre");
         ArchiveWriter().claimCount(0x7fffffff).add("first.bin", "sixteen bytes...").writeTo(folder / "sparse.tre");
         std::filesystem::resize_file(folder / "sparse.tre", std::uintmax_t{4} << 30);
