@@ -21,8 +21,8 @@
 #include <functional>
 #include <iostream>
 #include <random>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ArchiveWriter.h"

@@ -50,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(copy && *copy == available);
         // a whole read gives the same bytes, or says why it cannot
         const tre::Result<std::string> whole = archive.readString(entry);
-        require(whole ? *whole == copied && available == entry.size
-                      : (whole.error().code == tre::Errc::dataMissing || whole.error().code == tre::Errc::invalidEntry));
+        require(whole
+                    ? *whole == copied && available == entry.size
+                    : (whole.error().code == tre::Errc::dataMissing || whole.error().code == tre::Errc::invalidEntry));
         require(copied == bytes.substr(available > 0 ? static_cast<std::size_t>(entry.offset) : 0,
                                        static_cast<std::size_t>(available)));
         // one byte more than available, which must stay unwritten, from the middle on

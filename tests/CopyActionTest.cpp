@@ -223,7 +223,8 @@ TEST(CopyReport, FailuresGiveTheirReasons)
         {{2, std::nullopt}, "Exit Message: Read only 2 of 3 bytes of entry 4.\n"},
         {{1, tre::Error{tre::Step::writeFile, full}},
          "Exit Message: Cannot write output file (out): " + full.message() + ".\n"},
-        {{3, tre::Error{tre::Step::closeFile, io}}, "Exit Message: Cannot write output file (out): " + io.message() + ".\n"},
+        {{3, tre::Error{tre::Step::closeFile, io}},
+         "Exit Message: Cannot write output file (out): " + io.message() + ".\n"},
         {{3, std::nullopt}, ""},
     };
     for (const Case& c : cases) {

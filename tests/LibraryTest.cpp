@@ -60,8 +60,8 @@ TEST(Describe, EveryValueHasItsOwnWords)
           tre::Outcome::wouldOverwriteArchive, tre::Outcome::failed, tre::Outcome::notAttempted}) {
         EXPECT_TRUE(words.insert(tre::describe(outcome)).second) << tre::describe(outcome);
     }
-    for (const tre::HeaderFault fault : {tre::HeaderFault::cutShort, tre::HeaderFault::negativeCount,
-                                         tre::HeaderFault::directoryCutShort}) {
+    for (const tre::HeaderFault fault :
+         {tre::HeaderFault::cutShort, tre::HeaderFault::negativeCount, tre::HeaderFault::directoryCutShort}) {
         EXPECT_TRUE(words.insert(tre::describe(fault)).second) << tre::describe(fault);
     }
     for (const tre::EntryFault fault :
@@ -99,9 +99,12 @@ TEST(Archive, WholeEntriesAndLookupsByName)
         tre::Errc refused{};
     };
     const std::vector<Case> cases{
-        {"data", std::string("\0\1\2", 3)},        {"dup", "second"},
-        {"negative", "", tre::Errc::invalidEntry}, {"before", "", tre::Errc::invalidEntry},
-        {"past", "", tre::Errc::dataMissing},      {"huge", "", tre::Errc::dataMissing},
+        {"data", std::string("\0\1\2", 3)},
+        {"dup", "second"},
+        {"negative", "", tre::Errc::invalidEntry},
+        {"before", "", tre::Errc::invalidEntry},
+        {"past", "", tre::Errc::dataMissing},
+        {"huge", "", tre::Errc::dataMissing},
         {"empty", ""},
     };
     for (const Case& c : cases) {
@@ -178,8 +181,8 @@ TEST(Check, AWholeArchiveAsTestingDoes)
     EXPECT_EQ(check.recordsRead, 4);
     EXPECT_FALSE(check.directoryError);
     EXPECT_FALSE(check.whole());
-    EXPECT_EQ(damaged, (std::vector<std::pair<std::int32_t, tre::EntryFault>>{
-                           {1, tre::EntryFault::invalidSize}, {3, tre::EntryFault::runsPastEnd}}));
+    EXPECT_EQ(damaged, (std::vector<std::pair<std::int32_t, tre::EntryFault>>{{1, tre::EntryFault::invalidSize},
+                                                                              {3, tre::EntryFault::runsPastEnd}}));
     EXPECT_TRUE(tre::checkArchive(tre::Archive::fromBytes(ArchiveWriter().add("a", "b").bytes())).whole());
 }
 

@@ -106,24 +106,8 @@ class ForegroundMount {
 public:
     ForegroundMount(const std::vector<std::string>& arguments, const std::filesystem::path& folder,
                     std::filesystem::path err)
-        : folder_(folder), err_(std::move(err))
+        : folder_(folder), err_(std::move(err)), child_(start(arguments))
     {
-        std::filesystem::create_directories(folder);
-        std::vector<std::string> words{"tremount", "-f"};
-        words.insert(words.end(), arguments.begin(), arguments.end());
-        words.push_back(folder.string());
-        child_ = ::fork();
-        if (child_ == 0) {
-            const int errFd = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(errFd, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (std::string& word : words) {
-                argv.push_back(word.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(TREMOUNT_EXECUTABLE, argv.data());
-            ::_exit(127);
-        }
         for (int i = 0; i < 500 && !isMounted(folder_) && ::waitpid(child_, nullptr, WNOHANG) == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -143,9 +127,31 @@ public:
     [[nodiscard]] std::string errors() const { return readFile(err_); }
 
 private:
+    pid_t start(const std::vector<std::string>& arguments) const
+    {
+        std::filesystem::create_directories(folder_);
+        std::vector<std::string> words{"tremount", "-f"};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        words.push_back(folder_.string());
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int errFd = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(errFd, STDERR_FILENO);
+            std::vector<char*> argv;
+            argv.reserve(words.size() + 1);
+            for (std::string& word : words) {
+                argv.push_back(word.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(TREMOUNT_EXECUTABLE, argv.data());
+            ::_exit(127);
+        }
+        return child;
+    }
+
     std::filesystem::path folder_;
     std::filesystem::path err_;
-    pid_t child_ = -1;
+    pid_t child_;
 };
 
 // What stat says of a path, asked in a child process that may take at most a
@@ -404,7 +410,8 @@ TEST_F(MountTest, AnArchiveChangedWhileMountedFailsItsReads)
     };
     const std::vector<Case> cases{
         {"cut short", [&] { std::filesystem::resize_file(archive, 8 + 74 * 2 + 1000); }},
-        {"written in place", [&] {
+        {"written in place",
+         [&] {
              std::fstream inPlace(archive, std::ios::in | std::ios::out | std::ios::binary);
              inPlace.seekp(-3, std::ios::end);
              inPlace.write("XYZ", 3);
@@ -414,7 +421,8 @@ TEST_F(MountTest, AnArchiveChangedWhileMountedFailsItsReads)
         SCOPED_TRACE(c.what);
         ArchiveWriter().add("a", "first").add("b", data).writeTo(archive);
         ArchiveWriter().add("c", "other").writeTo(other);
-        std::filesystem::last_write_time(archive, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        std::filesystem::last_write_time(archive,
+                                         std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
         const ForegroundMount mount({archive.string(), other.string()}, mnt, dir.path() / "err.txt");
         ASSERT_TRUE(mount.mounted());
         c.change();
@@ -561,7 +569,8 @@ TEST_F(MountTest, OwnersModesAttributesAndNames)
         const char* path;
         mode_t mode;
     };
-    for (const Case& c : {Case{"", S_IFDIR | 0550}, Case{"folder", S_IFDIR | 0550}, Case{"folder/file", S_IFREG | 0440}}) {
+    for (const Case& c :
+         {Case{"", S_IFDIR | 0550}, Case{"folder", S_IFDIR | 0550}, Case{"folder/file", S_IFREG | 0440}}) {
         SCOPED_TRACE(c.path);
         struct stat status {};
         ASSERT_EQ(::stat((mnt / c.path).c_str(), &status), 0);

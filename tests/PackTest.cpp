@@ -220,8 +220,12 @@ TEST_F(PackTest, PackingThenExtractingGivesTheTreeBack)
 {
     std::mt19937 random(5);
     std::vector<std::pair<std::string, std::string>> files{
-        {"readme.txt", "hello\n"}, {"empty", ""},     {"a/b/c/deep.bin", std::string("\0\r\n\xff", 4)},
-        {"a/b/sibling", "s"},       {"caf\xc3\xa9", "utf-8"}, {"sp ace/na me", "blanks"},
+        {"readme.txt", "hello\n"},
+        {"empty", ""},
+        {"a/b/c/deep.bin", std::string("\0\r\n\xff", 4)},
+        {"a/b/sibling", "s"},
+        {"caf\xc3\xa9", "utf-8"},
+        {"sp ace/na me", "blanks"},
         {std::string(64, 'L'), "longest name"},
     };
     for (int i = 0; i < 300; ++i) {
@@ -274,8 +278,8 @@ TEST_F(PackTest, ABaseArchiveIsKeptReplacedAppendedAndExcluded)
     makeFile(tree / "dup", "new dup");
     makeFile(tree / "m/new", "appended");
     makeFile(tree / "b", "appended too");
-    const PackRun packed = runTrepack(
-        {"--base", old, "-f", out, "-C", toUtf8(tree), ".", "--exclude", "drop.*", "--prefix-byte", "9"});
+    const PackRun packed =
+        runTrepack({"--base", old, "-f", out, "-C", toUtf8(tree), ".", "--exclude", "drop.*", "--prefix-byte", "9"});
     EXPECT_EQ(packed.status, 0) << packed.errors;
     EXPECT_EQ(readBack(readFile(out)),
               (std::vector<std::string>{"1234", "7:z/last=Z", "3:a/first=new A", "1:dup=one", "2:dup=new dup",
@@ -306,15 +310,17 @@ TEST_F(PackTest, AnyArchiveRepacksAndTheRepackRoundTrips)
     EXPECT_EQ(repacked.status, 1);
     EXPECT_EQ(repacked.errors, "trepack: entry 4 (negative) of " + hostile +
                                    " has an invalid size: it goes in with the 0 bytes the archive holds of it\n"
-                                   "trepack: entry 5 (before) of " + hostile +
+                                   "trepack: entry 5 (before) of " +
+                                   hostile +
                                    " has an invalid offset: it goes in with the 0 bytes the archive holds of it\n"
-                                   "trepack: entry 6 (past) of " + hostile +
+                                   "trepack: entry 6 (past) of " +
+                                   hostile +
                                    " runs past the end of the archive: it goes in with the 2 bytes the archive holds "
                                    "of it\n");
     const std::string b = readFile(out);
-    EXPECT_EQ(readBack(b), (std::vector<std::string>{"-1", "255:" + std::string(65, 'x') + "=full field",
-                                                      "0:../up=unsafe", "0:same=1", "0:same=2", "0:negative=",
-                                                      "0:before=", "0:past=ab"}));
+    EXPECT_EQ(readBack(b),
+              (std::vector<std::string>{"-1", "255:" + std::string(65, 'x') + "=full field", "0:../up=unsafe",
+                                        "0:same=1", "0:same=2", "0:negative=", "0:before=", "0:past=ab"}));
     EXPECT_TRUE(tre::checkArchive(tre::Archive::fromBytes(b)).whole());
     // what trepack wrote comes back byte for byte: repacked alone, or
     // extracted and packed again over itself
@@ -386,9 +392,8 @@ TEST_F(PackTest, OutputsListingsAndListsOfPaths)
     // -T lists, by lines and NUL-separated, relative to the -C before them
     writeFile(dir.path() / "lines", "a\r\n\nsub/b\n");
     writeFile(dir.path() / "nuls", std::string("a\0sub/b\0", 8));
-    for (const std::vector<std::string>& list :
-         {std::vector<std::string>{"-C", t, "-T", dir / "lines"},
-          std::vector<std::string>{"--null", "-C", t, "-T", dir / "nuls"}}) {
+    for (const std::vector<std::string>& list : {std::vector<std::string>{"-C", t, "-T", dir / "lines"},
+                                                 std::vector<std::string>{"--null", "-C", t, "-T", dir / "nuls"}}) {
         std::vector<std::string> arguments{"-f", dir / "listed.tre"};
         arguments.insert(arguments.end(), list.begin(), list.end());
         EXPECT_EQ(runTrepack(arguments).status, 0);
@@ -411,9 +416,13 @@ TEST_F(PackTest, LinksSpecialFilesTheArchiveItselfAndModes)
     const mode_t saved = ::umask(027);
     const PackRun plain = runTrepack({"-f", inside, "-C", t, "."});
     EXPECT_EQ(plain.status, 1);
-    EXPECT_EQ(plain.errors, "trepack: " + t + "/fifo is a FIFO, a socket or a device: left out\n"
-                            "trepack: " + t + "/link is a symbolic link: left out (-L follows links)\n"
-                            "trepack: " + t + "/loop is a symbolic link: left out (-L follows links)\n");
+    EXPECT_EQ(plain.errors, "trepack: " + t +
+                                "/fifo is a FIFO, a socket or a device: left out\n"
+                                "trepack: " +
+                                t +
+                                "/link is a symbolic link: left out (-L follows links)\n"
+                                "trepack: " +
+                                t + "/loop is a symbolic link: left out (-L follows links)\n");
     struct stat status {};
     ASSERT_EQ(::stat(inside.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777U, 0640U);

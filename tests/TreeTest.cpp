@@ -163,6 +163,8 @@ TEST(Tree, SeveralArchivesAreExtractedInTurn)
     };
     std::vector<tre::Archive> archives;
     std::vector<const tre::Archive*> pointers;
+    archives.reserve(sets.size());
+    pointers.reserve(sets.size());
     for (const std::string& bytes : sets) {
         archives.push_back(tre::Archive::fromBytes(bytes));
     }
@@ -228,6 +230,6 @@ TEST(Tree, ATreeOverItsMemoryLimitIsRefused)
     options.memoryLimit = whole.memoryUsed() * 2;
     EXPECT_TRUE(tre::Tree::build(archive, options));
     // the figures a budget is made from cover what a tree of files takes
-    EXPECT_GE(whole.memoryUsed(), 5000 * 7 * tre::Tree::bytesPerFile() / 2);
+    EXPECT_GE(whole.memoryUsed(), std::size_t{5000} * 7 * tre::Tree::bytesPerFile() / 2);
     EXPECT_GT(tre::Tree::bytesPerFolder(), tre::Tree::bytesPerFile());
 }

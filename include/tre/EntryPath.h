@@ -31,7 +31,8 @@ inline constexpr PathRules platformPathRules = PathRules::posix;
 // or is a reserved device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9,
 // CONIN$, CONOUT$; any case, with or without an extension). The components
 // are views into `name`.
-[[nodiscard]] TRE_API std::optional<std::vector<std::string_view>> entryPathComponents(std::string_view name, PathRules rules);
+[[nodiscard]] TRE_API std::optional<std::vector<std::string_view>> entryPathComponents(std::string_view name,
+                                                                                       PathRules rules);
 
 // The length of the valid UTF-8 sequence that `text` starts with (shortest
 // form, no surrogates, at most U+10FFFF): 1 to 4, or 0 when the first bytes

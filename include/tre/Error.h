@@ -83,11 +83,7 @@ public:
 
     // NOLINTNEXTLINE(readability-identifier-naming): as std::optional and std::expected say it
     [[nodiscard]] bool has_value() const noexcept { return state_.index() == 0; }
-    explicit operator bool() const noexcept
-        requires(!std::is_same_v<T, bool>)
-    {
-        return has_value();
-    }
+    explicit operator bool() const noexcept requires(!std::is_same_v<T, bool>) { return has_value(); }
 
     // The value; std::bad_variant_access when there is none.
     [[nodiscard]] T& value() & { return std::get<0>(state_); }

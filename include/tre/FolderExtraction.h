@@ -2,8 +2,8 @@
 
 // Safe extraction of entries into a folder, by their names.
 
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -107,7 +107,8 @@ public:
     // copied yet) or could not be (`failed`), before any byte is copied: the
     // moment to tell what is about to be written. It is not called for the
     // entries skipped by name, link or the archive, nor once out of space.
-    [[nodiscard]] ExtractedEntry extract(const Entry& entry, const std::function<void(const ExtractedEntry&)>& created = {});
+    [[nodiscard]] ExtractedEntry extract(const Entry& entry,
+                                         const std::function<void(const ExtractedEntry&)>& created = {});
 
     // Whether an entry found the disk full or a quota exceeded.
     [[nodiscard]] bool outOfSpace() const;

@@ -94,7 +94,7 @@ public:
     // archive holds of it (storedBytes(): fewer than its size where its data
     // runs past the end of the archive, none where its size or offset is
     // negative). The archive is shared, so it may be destroyed meanwhile.
-    std::size_t addEntry(const Archive& archive, const Entry& entry);
+    std::size_t addEntry(const Archive& archive, const Entry& from);
 
     // Room for this many entries, made at once (growing would copy what is
     // there, more than once, for a large plan).

@@ -9,12 +9,12 @@
 #include "cli/CopyAction.h"
 #include "cli/ExtractAction.h"
 #include "cli/ListAction.h"
-#include "support/ProgramVersion.h"
-#include "support/Progress.h"
 #include "cli/Report.h"
 #include "cli/Selection.h"
 #include "cli/String.h"
 #include "support/Console.h"
+#include "support/ProgramVersion.h"
+#include "support/Progress.h"
 #include "tre/Archive.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "support/Progress.h"
 #include "cli/Report.h"
 #include "cli/Selection.h"
 #include "cli/String.h"
+#include "support/Progress.h"
 #include "tre/Archive.h"
 
 // -x: extracts every selected entry into `folder` (tre::FolderExtraction

@@ -162,7 +162,7 @@ void listToFile(Report& report, const tre::Archive& archive, const String& listP
             const tre::Result<void> written = output->write(bytes);
             return written ? std::error_code() : written.error().code;
         },
-                          (static_cast<std::size_t>(archive.entryCount()) + 1) * (maxLineSize + lineEnd.size()));
+        (static_cast<std::size_t>(archive.entryCount()) + 1) * (maxLineSize + lineEnd.size()));
     tre::EntryWalk walk = archive.entries();
     tre::Entry entry;
     while (walk.next(entry)) {

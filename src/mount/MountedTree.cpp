@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <new>
 #include <cstring>
+#include <new>
 #include <span>
 #include <string>
 #include <sys/stat.h>
@@ -378,8 +378,7 @@ bool MountedTree::archiveIntact(std::size_t archive) const
         return true;
     }
     if (!changed[archive].exchange(true) && say) {
-        say("tremount: the archive changed while mounted (" + archivePaths[archive] +
-            "); unmount and mount it again");
+        say("tremount: the archive changed while mounted (" + archivePaths[archive] + "); unmount and mount it again");
     }
     return false;
 }

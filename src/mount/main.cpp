@@ -38,28 +38,27 @@ namespace {
 constexpr const char* usage = "usage: tremount [options] ARCHIVE... MOUNTPOINT\n"
                               "       tremount [options] -T LIST MOUNTPOINT\n";
 
-constexpr const char* help =
-    "\n"
-    "Mounts the TRE archives read-only at MOUNTPOINT, as the tree that\n"
-    "tretool -x of each of them in turn into one empty folder leaves (later\n"
-    "entries replace earlier ones). Unmount with fusermount3 -u MOUNTPOINT.\n"
-    "\n"
-    "    -h, --help              print this help\n"
-    "    -V, --version           print the version\n"
-    "    -T LIST                 mount the archives named in LIST, one a line\n"
-    "    -f                      stay in the foreground (and list what is left out)\n"
-    "    -d                      print FUSE's requests as they come (implies -f)\n"
-    "    -s                      serve requests with one thread\n"
-    "    -o uid=N                the owner shown (default: the user who mounts)\n"
-    "    -o gid=N                the group shown\n"
-    "    -o umask=M              modes shown: r--r--r-- files, r-xr-xr-x folders, less M\n"
-    "    -o fsname=NAME          the source in the mount table (default: the archive)\n"
-    "    -o allow_other          let other users see the mount (see fuse.conf(5))\n"
-    "    -o allow_root           let root see the mount\n"
-    "    -o auto_unmount         unmount when tremount ends\n"
-    "    -o clone_fd             one device file a thread\n"
-    "    -o max_threads=N        serve with at most N threads (default 10)\n"
-    "    -o max_idle_threads=N   keep at most N idle threads\n";
+constexpr const char* help = "\n"
+                             "Mounts the TRE archives read-only at MOUNTPOINT, as the tree that\n"
+                             "tretool -x of each of them in turn into one empty folder leaves (later\n"
+                             "entries replace earlier ones). Unmount with fusermount3 -u MOUNTPOINT.\n"
+                             "\n"
+                             "    -h, --help              print this help\n"
+                             "    -V, --version           print the version\n"
+                             "    -T LIST                 mount the archives named in LIST, one a line\n"
+                             "    -f                      stay in the foreground (and list what is left out)\n"
+                             "    -d                      print FUSE's requests as they come (implies -f)\n"
+                             "    -s                      serve requests with one thread\n"
+                             "    -o uid=N                the owner shown (default: the user who mounts)\n"
+                             "    -o gid=N                the group shown\n"
+                             "    -o umask=M              modes shown: r--r--r-- files, r-xr-xr-x folders, less M\n"
+                             "    -o fsname=NAME          the source in the mount table (default: the archive)\n"
+                             "    -o allow_other          let other users see the mount (see fuse.conf(5))\n"
+                             "    -o allow_root           let root see the mount\n"
+                             "    -o auto_unmount         unmount when tremount ends\n"
+                             "    -o clone_fd             one device file a thread\n"
+                             "    -o max_threads=N        serve with at most N threads (default 10)\n"
+                             "    -o max_idle_threads=N   keep at most N idle threads\n";
 
 // Lines for the user: standard error while it is watched, the system log
 // once detached. FUSE's threads may say something at the same time.
@@ -78,6 +77,7 @@ public:
         if (detached_) {
             // the system log adds the program's name
             const std::string_view text = std::string_view(line).substr(line.starts_with("tremount: ") ? 10 : 0);
+            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg): the system log's own interface
             syslog(LOG_ERR, "%.*s", static_cast<int>(text.size()), text.data());
         } else {
             std::cerr << line << '\n' << std::flush;
@@ -134,7 +134,7 @@ enum Key { keyList, keyUid, keyGid, keyUmask, keyFsname };
 
 // FUSE's parser hands each of these to takeArgument().
 const fuse_opt ourOptions[] = {
-    FUSE_OPT_KEY("-T ", keyList), FUSE_OPT_KEY("uid=", keyUid),       FUSE_OPT_KEY("gid=", keyGid),
+    FUSE_OPT_KEY("-T ", keyList),     FUSE_OPT_KEY("uid=", keyUid),       FUSE_OPT_KEY("gid=", keyGid),
     FUSE_OPT_KEY("umask=", keyUmask), FUSE_OPT_KEY("fsname=", keyFsname), FUSE_OPT_END,
 };
 
@@ -242,7 +242,7 @@ std::string reasonGroup(const tre::ExtractedEntry& result)
     if (result.outcome == tre::Outcome::unsafeName) {
         return "unsafe names";
     }
-    return result.error.code == std::errc::not_a_directory ? "files where folders are needed"
+    return result.error.code == std::errc::not_a_directory  ? "files where folders are needed"
            : result.error.code == std::errc::is_a_directory ? "folders where files should be"
                                                             : "other reasons";
 }
@@ -317,8 +317,7 @@ int run(int argc, char* argv[])
     fuse_cmdline_opts& options = commandLine.options;
     Arguments arguments;
     const bool terminal = standardErrorIsTerminal();
-    if (fuse_opt_parse(&args, &arguments, ourOptions, takeArgument) != 0 ||
-        fuse_parse_cmdline(&args, &options) != 0) {
+    if (fuse_opt_parse(&args, &arguments, ourOptions, takeArgument) != 0 || fuse_parse_cmdline(&args, &options) != 0) {
         if (!arguments.problem.empty()) {
             std::cerr << "tremount: " << arguments.problem << '\n';
         }
@@ -415,7 +414,7 @@ int run(int argc, char* argv[])
         const tre::Error& error = tree.error();
         if (error.code == tre::Errc::treeTooLarge) {
             std::cerr << "tremount: the tree would need more memory than there is to spare ("
-                      << treeOptions.memoryLimit / (1024 * 1024) << " MiB); about "
+                      << treeOptions.memoryLimit / (std::uint64_t{1} << 20U) << " MiB); about "
                       << tre::Tree::bytesPerFile() << " bytes a file and " << tre::Tree::bytesPerFolder()
                       << " a folder, beside their names\n";
         } else {

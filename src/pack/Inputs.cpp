@@ -87,7 +87,7 @@ void InputWalk::add(const PathArgument& argument)
     visit(path, kind, identity, name);
 }
 
-std::string_view InputWalk::below(const InputRoot& root, const std::string& name) const
+std::string_view InputWalk::below(const InputRoot& root, const std::string& name)
 {
     const std::size_t prefix = root.name.empty() ? 0 : root.name.size() + 1;
     return std::string_view(name).substr(std::min(prefix, name.size()));

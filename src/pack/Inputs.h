@@ -1,8 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,11 +28,11 @@ struct InputRoot {
 
 // Why something named was not taken.
 enum class LeftOut {
-    unreadable,  // it could not be looked at or listed: `reason` says why
-    link,        // a symbolic link, without -L
-    special,     // a FIFO, a socket or a device
-    loop,        // with -L, a link back to a folder it lies in
-    theArchive,  // OUT itself: not a failure
+    unreadable, // it could not be looked at or listed: `reason` says why
+    link,       // a symbolic link, without -L
+    special,    // a FIFO, a socket or a device
+    loop,       // with -L, a link back to a folder it lies in
+    theArchive, // OUT itself: not a failure
 };
 
 struct WalkReport {
@@ -67,7 +67,7 @@ public:
 
 private:
     // what `name` adds below its root's name
-    [[nodiscard]] std::string_view below(const InputRoot& root, const std::string& name) const;
+    [[nodiscard]] static std::string_view below(const InputRoot& root, const std::string& name);
     void visit(const std::filesystem::path& path, ItemKind kind, ItemIdentity identity, const std::string& name);
     void walkFolder(const std::filesystem::path& path, const std::string& name);
     [[nodiscard]] bool isOutput(const ItemIdentity& identity, const std::filesystem::path& folder,

@@ -164,7 +164,8 @@ public:
         const tre::PlanCheck check = plan.archive.check();
         refused = !reportProblems(check, plan) || refused;
         if (refused) {
-            messages_.fail("nothing was written", request_.output == "-" ? "" : " (" + shownOutput() + " is unchanged)");
+            messages_.fail("nothing was written",
+                           request_.output == "-" ? "" : " (" + shownOutput() + " is unchanged)");
             return statusLeftOut;
         }
         reportDamaged(plan);
@@ -183,7 +184,7 @@ private:
                            [&](const tre::Pattern& pattern) { return pattern.matches(name); });
     }
 
-    std::string shownOutput() const { return messages_.shown(request_.output); }
+    [[nodiscard]] std::string shownOutput() const { return messages_.shown(request_.output); }
 
     std::vector<InputFile> walk(const std::vector<PathArgument>& paths)
     {
@@ -197,15 +198,15 @@ private:
         }
         walk_.emplace(request_.followLinks, output,
                       WalkReport{[this](LeftOut why, const std::string& shown, const std::error_code& reason) {
-                           if (why == LeftOut::unreadable) {
-                               messages_.fail("cannot read (", messages_.shown(shown), "): ", reason.message());
-                               refusedInputs_ = true;
-                           } else if (why == LeftOut::theArchive) {
-                               messages_.note(messages_.shown(shown), leftOutMessage(why));
-                           } else {
-                               messages_.fail(messages_.shown(shown), leftOutMessage(why));
-                           }
-                       }});
+                          if (why == LeftOut::unreadable) {
+                              messages_.fail("cannot read (", messages_.shown(shown), "): ", reason.message());
+                              refusedInputs_ = true;
+                          } else if (why == LeftOut::theArchive) {
+                              messages_.note(messages_.shown(shown), leftOutMessage(why));
+                          } else {
+                              messages_.fail(messages_.shown(shown), leftOutMessage(why));
+                          }
+                      }});
         for (const PathArgument& path : paths) {
             walk_->add(path);
         }
@@ -287,16 +288,16 @@ private:
     }
 
     // An old entry as messages name it.
-    std::string oldEntry(const Plan& plan, std::size_t index) const
+    [[nodiscard]] std::string oldEntry(const Plan& plan, std::size_t index) const
     {
         return "entry " + std::to_string(baseNumbers_[index]) + " (" + messages_.shown(plan.archive.name(index)) +
                ") of " + messages_.shown(request_.base.value_or(""));
     }
 
-    std::string whatIs(const Plan& plan, std::size_t index) const
+    [[nodiscard]] std::string whatIs(const Plan& plan, std::size_t index) const
     {
         return plan.fileOf[index] == Plan::oldEntry ? oldEntry(plan, index)
-                                                     : messages_.shown(walk_->shownOf(files_[plan.fileOf[index]]));
+                                                    : messages_.shown(walk_->shownOf(files_[plan.fileOf[index]]));
     }
 
     // Every problem the check found, named; false where there was any.
@@ -408,7 +409,7 @@ private:
     {
         const std::string what = whatIs(plan, current);
         const std::string outcome = request_.output == "-" ? "the archive is cut short"
-                                                          : "nothing was written (" + shownOutput() + " is unchanged)";
+                                                           : "nothing was written (" + shownOutput() + " is unchanged)";
         if (error.code == std::errc::operation_canceled) {
             messages_.fail("stopped: ", outcome);
         } else if (error.step == tre::Step::readFile && error.code == tre::Errc::changedWhileRead) {

@@ -6,32 +6,31 @@
 
 const char* const packUsage = "usage: trepack -f OUT [options] PATH...\n";
 
-const char* const packHelp =
-    "Makes the TRE archive OUT of the files named, and of every file in the\n"
-    "folders named; entry names are the paths as given (relative to -C DIR),\n"
-    "joined with /, in byte order. OUT is replaced only once the new archive\n"
-    "is complete.\n"
-    "\n"
-    "  -f OUT             the archive to write; - for standard output\n"
-    "  -C DIR             the PATHs after it are relative to DIR\n"
-    "  --base OLD         start from the archive OLD: its header word, its\n"
-    "                     entries in its order; a PATH with an entry's name\n"
-    "                     replaces that entry's bytes, others are appended\n"
-    "  --header-word N    the header's second word (default 8, or OLD's)\n"
-    "  --prefix-byte N    the prefix byte of new entries, 0 to 255 (default 0)\n"
-    "  --exclude GLOB     leave out entries whose names match (as tretool -m)\n"
-    "  -T FILE            read PATHs from FILE, one a line (- for standard input)\n"
-    "  --null             the lists of -T are NUL-separated (find -print0)\n"
-    "  -L                 follow symbolic links (else they are left out)\n"
-    "  -n, --dry-run      check everything, print what the archive would hold,\n"
-    "                     write nothing\n"
-    "  -v                 print each name as it is added\n"
-    "  -q                 print nothing but failures\n"
-    "  -h, --help         print this help\n"
-    "  -V, --version      print the version\n"
-    "\n"
-    "Exit status: 0 when everything went into the archive, 1 when anything\n"
-    "was left out or failed, 2 for a command line that cannot be used.\n";
+const char* const packHelp = "Makes the TRE archive OUT of the files named, and of every file in the\n"
+                             "folders named; entry names are the paths as given (relative to -C DIR),\n"
+                             "joined with /, in byte order. OUT is replaced only once the new archive\n"
+                             "is complete.\n"
+                             "\n"
+                             "  -f OUT             the archive to write; - for standard output\n"
+                             "  -C DIR             the PATHs after it are relative to DIR\n"
+                             "  --base OLD         start from the archive OLD: its header word, its\n"
+                             "                     entries in its order; a PATH with an entry's name\n"
+                             "                     replaces that entry's bytes, others are appended\n"
+                             "  --header-word N    the header's second word (default 8, or OLD's)\n"
+                             "  --prefix-byte N    the prefix byte of new entries, 0 to 255 (default 0)\n"
+                             "  --exclude GLOB     leave out entries whose names match (as tretool -m)\n"
+                             "  -T FILE            read PATHs from FILE, one a line (- for standard input)\n"
+                             "  --null             the lists of -T are NUL-separated (find -print0)\n"
+                             "  -L                 follow symbolic links (else they are left out)\n"
+                             "  -n, --dry-run      check everything, print what the archive would hold,\n"
+                             "                     write nothing\n"
+                             "  -v                 print each name as it is added\n"
+                             "  -q                 print nothing but failures\n"
+                             "  -h, --help         print this help\n"
+                             "  -V, --version      print the version\n"
+                             "\n"
+                             "Exit status: 0 when everything went into the archive, 1 when anything\n"
+                             "was left out or failed, 2 for a command line that cannot be used.\n";
 
 namespace {
 
@@ -52,8 +51,8 @@ std::optional<std::int64_t> parseNumber(std::string_view text, std::int64_t low,
 // "a/b" after "x" is "x/b"... -C folders add up, as tar's do.
 std::string joinFolder(const std::string& current, const std::string& next)
 {
-    if (current.empty() || next.empty() || next.front() == '/' ||
-        (next.size() >= 2 && next[1] == ':') || next.front() == '\\') {
+    if (current.empty() || next.empty() || next.front() == '/' || (next.size() >= 2 && next[1] == ':') ||
+        next.front() == '\\') {
         return next.empty() ? current : next;
     }
     return current.back() == '/' || current.back() == '\\' ? current + next : current + "/" + next;
@@ -186,8 +185,8 @@ private:
         } else if (option == "--exclude") {
             request_.excludes.push_back(given);
         } else if (option == "--header-word") {
-            const auto number = parseNumber(given, std::numeric_limits<std::int32_t>::min(),
-                                            std::numeric_limits<std::int32_t>::max());
+            const auto number =
+                parseNumber(given, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
             if (!number) {
                 problem_ = "--header-word takes a signed 32-bit decimal number, not '" + given + "'";
                 return;

@@ -21,20 +21,20 @@ struct ListArgument {
 
 // What trepack's command line asks for.
 struct PackRequest {
-    std::string output;                 // -f; "-" for standard output
-    std::optional<std::string> base;    // --base
+    std::string output;              // -f; "-" for standard output
+    std::optional<std::string> base; // --base
     std::optional<std::int32_t> headerWord;
     std::optional<std::uint8_t> prefixByte;
-    std::vector<std::string> excludes;  // --exclude
+    std::vector<std::string> excludes; // --exclude
     std::vector<PathArgument> paths;
-    std::vector<ListArgument> lists;    // -T
-    bool nullSeparated = false;         // --null
-    bool verbose = false;               // -v
-    bool quiet = false;                 // -q
-    bool dryRun = false;                // -n, --dry-run
-    bool followLinks = false;           // -L
-    bool help = false;                  // -h, --help
-    bool version = false;               // -V, --version
+    std::vector<ListArgument> lists; // -T
+    bool nullSeparated = false;      // --null
+    bool verbose = false;            // -v
+    bool quiet = false;              // -q
+    bool dryRun = false;             // -n, --dry-run
+    bool followLinks = false;        // -L
+    bool help = false;               // -h, --help
+    bool version = false;            // -V, --version
 };
 
 // Reads the arguments (argument 0, the program's name, excluded); on a

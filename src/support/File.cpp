@@ -47,7 +47,7 @@ std::error_code File::writeAll(const char* data, std::int64_t length)
 }
 
 CopiedBytes File::copyThroughBuffer(const File& source, std::int64_t offset, std::int64_t length,
-                                   std::span<char> buffer)
+                                    std::span<char> buffer)
 {
     CopiedBytes copied;
     while (copied.bytes < length && !buffer.empty()) {
@@ -70,8 +70,8 @@ CopiedBytes File::copyThroughBuffer(const File& source, std::int64_t offset, std
 
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : file_(std::move(other.file_)), temporaryPath_(std::exchange(other.temporaryPath_, {})),
-      targetPath_(std::move(other.targetPath_)), replacing_(other.replacing_), mode_(other.mode_),
-      owner_(other.owner_), group_(other.group_)
+      targetPath_(std::move(other.targetPath_)), replacing_(other.replacing_), mode_(other.mode_), owner_(other.owner_),
+      group_(other.group_)
 {
 }
 

@@ -136,8 +136,7 @@ private:
     IoResult readOnce(std::int64_t offset, char* buffer, std::int64_t length) const;
     IoResult writeOnce(const char* data, std::int64_t length);
     // copyFrom() where the kernel cannot copy: read into the buffer, then written.
-    CopiedBytes copyThroughBuffer(const File& source, std::int64_t offset, std::int64_t length,
-                                  std::span<char> buffer);
+    CopiedBytes copyThroughBuffer(const File& source, std::int64_t offset, std::int64_t length, std::span<char> buffer);
 
     explicit File(std::intptr_t handle) : handle_(handle) {}
 

@@ -12,11 +12,11 @@
 
 namespace tre {
 
-int openAtRetrying(int folder, const char* name, int flags)
+int openAtRetrying(int directory, const char* name, int flags)
 {
     int fd = -1;
     do {
-        fd = ::openat(folder, name, flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
+        fd = ::openat(directory, name, flags | O_CLOEXEC, 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
     } while (fd < 0 && errno == EINTR);
     return fd;
 }

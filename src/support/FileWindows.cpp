@@ -82,8 +82,8 @@ std::error_code lastSystemError() { return systemError(::GetLastError()); }
 std::error_code File::statusAt(const std::filesystem::path& path, FileStatus& status)
 {
     std::error_code error;
-    const File file(openNative(path, FILE_READ_ATTRIBUTES, shareWithEveryone, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, error));
+    const File file(
+        openNative(path, FILE_READ_ATTRIBUTES, shareWithEveryone, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, error));
     return error ? error : file.status(status);
 }
 
@@ -197,10 +197,7 @@ CopiedBytes File::copyFrom(const File& source, std::int64_t offset, std::int64_t
 }
 
 // NOLINTNEXTLINE(readability-make-member-function-const): flushing changes what the disk holds
-std::error_code File::flush()
-{
-    return ::FlushFileBuffers(handleOf(handle_)) ? std::error_code() : lastSystemError();
-}
+std::error_code File::flush() { return ::FlushFileBuffers(handleOf(handle_)) ? std::error_code() : lastSystemError(); }
 
 std::error_code File::close()
 {

@@ -14,8 +14,10 @@ std::error_code lastError() { return {errno, std::system_category()}; }
 
 ItemKind kindOf(mode_t mode)
 {
-    return S_ISREG(mode) ? ItemKind::file : S_ISDIR(mode) ? ItemKind::folder : S_ISLNK(mode) ? ItemKind::link
-                                                                                          : ItemKind::other;
+    return S_ISREG(mode)   ? ItemKind::file
+           : S_ISDIR(mode) ? ItemKind::folder
+           : S_ISLNK(mode) ? ItemKind::link
+                           : ItemKind::other;
 }
 
 struct CloseFolder {

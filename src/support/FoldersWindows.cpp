@@ -49,9 +49,9 @@ std::error_code listFolder(const std::filesystem::path& folder, std::vector<Fold
 std::error_code lookAtPath(const std::filesystem::path& path, bool followLinks, ItemKind& kind, ItemIdentity& identity)
 {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    const HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        flags, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return lastError();
     }

@@ -1,7 +1,7 @@
 // The POSIX body of ByteBlock's allocation.
 #include <algorithm>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <sys/mman.h>
 
@@ -29,10 +29,13 @@ void adviseLargePages(const void* start, std::size_t size) noexcept
 #if defined(MADV_HUGEPAGE)
     constexpr std::uintptr_t largePage = std::uintptr_t{2} << 20;
     // only whole large pages inside the block: advice never reaches past it
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(start) + largePage - 1) & ~(largePage - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(largePage - 1);
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t first = (address + largePage - 1) & ~(largePage - 1);
+    const std::uintptr_t end = (address + size) & ~(largePage - 1);
     if (end > first) {
-        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+        // (the block's own pointer, moved: no pointer made from an integer)
+        void* inside = const_cast<char*>(static_cast<const char*>(start)) + (first - address);
+        ::madvise(inside, end - first, MADV_HUGEPAGE);
     }
 #else
     static_cast<void>(start);

@@ -54,7 +54,7 @@ public:
     // with "not a directory", a folder where the file should go with "is a
     // directory".
     [[nodiscard]] Created createFile(std::span<const std::string_view> components, File& file,
-                       const std::optional<FileIdentity>& keep = std::nullopt);
+                                     const std::optional<FileIdentity>& keep = std::nullopt);
 
 private:
     struct OpenFolder {

@@ -33,8 +33,8 @@ std::error_code ntError(NTSTATUS status) { return systemError(::RtlNtStatusToDos
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // Opens or creates `name` in the folder `parent`, as NtCreateFile does.
-NTSTATUS openIn(HANDLE parent, std::string_view name, ACCESS_MASK access, ULONG share, ULONG disposition,
-                ULONG options, HANDLE& opened)
+NTSTATUS openIn(HANDLE parent, std::string_view name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
+                HANDLE& opened)
 {
     std::wstring wide = widenPath(name);
     UNICODE_STRING objectName{};
@@ -63,8 +63,8 @@ bool attributesOf(HANDLE handle, DWORD& attributes)
 bool lookAt(HANDLE parent, std::string_view name, DWORD& attributes)
 {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (openIn(parent, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-               0, handle) < 0) {
+    if (openIn(parent, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0,
+               handle) < 0) {
         return false;
     }
     const bool known = attributesOf(handle, attributes);
@@ -103,9 +103,9 @@ std::error_code OutputTree::open(const std::filesystem::path& folder)
     std::error_code createError;
     std::filesystem::create_directories(path, createError);
     // for its attributes only (never for reading its listing), without shared deletion
-    const HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const std::error_code error = lastSystemError();
         return error == std::errc::no_such_file_or_directory && createError ? createError : error;
@@ -168,9 +168,8 @@ OutputTree::Created OutputTree::createLeaf(std::string_view name, File& file, co
         }
         // what stands there is looked at, never what a link there leads to
         HANDLE existing = INVALID_HANDLE_VALUE;
-        const NTSTATUS opened =
-            openIn(parent, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, existing);
+        const NTSTATUS opened = openIn(parent, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, existing);
         if (opened < 0) {
             return {Result::failed, Making::file, ntError(opened)};
         }

@@ -7,6 +7,6 @@ namespace tre {
 
 // openat(), again where a signal interrupts it; new files get 0666 less the
 // umask, and no descriptor passes to a program this one starts.
-int openAtRetrying(int folder, const char* name, int flags);
+int openAtRetrying(int directory, const char* name, int flags);
 
 } // namespace tre

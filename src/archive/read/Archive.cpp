@@ -40,8 +40,8 @@ Result<Archive> ArchiveAccess::fromSource(std::unique_ptr<Source> source)
         state->headerWord = decodeInt32(header.data() + 4);
         // records that the file can hold behind the header, whatever the count claims
         if (state->storedCount > 0 && state->size > Archive::headerSize) {
-            state->entryCount = static_cast<std::int32_t>(std::min<std::int64_t>(
-                state->storedCount, (state->size - Archive::headerSize) / Archive::recordSize));
+            state->entryCount = static_cast<std::int32_t>(
+                std::min<std::int64_t>(state->storedCount, (state->size - Archive::headerSize) / Archive::recordSize));
         }
     }
     return Archive(std::move(state));

@@ -47,8 +47,8 @@ bool EntryWalk::next(Entry& entry)
             window.block = ByteBlock(static_cast<std::size_t>(std::min(recordsPerRead, count) * Archive::recordSize));
         }
         const std::int64_t wanted = std::min(recordsPerRead, count - number) * Archive::recordSize;
-        const IoResult read = archive_->source->readAt(
-            Archive::headerSize + std::int64_t{number} * Archive::recordSize, window.block.data(), wanted);
+        const IoResult read = archive_->source->readAt(Archive::headerSize + std::int64_t{number} * Archive::recordSize,
+                                                       window.block.data(), wanted);
         // the file may have shrunk since it was opened: complete records only
         window.first = number;
         window.records = static_cast<std::int32_t>(read.bytes / Archive::recordSize);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -230,7 +231,8 @@ public:
     {
         std::vector<TreeData::FolderRecord>& folders = tree_.folders;
         for (std::size_t node = 1; node < tree_.nodes.size(); ++node) {
-            TreeData::FolderRecord& parent = folders[tree_.nodes[tree_.nodes[node].parent].first & ~TreeData::folderFlag];
+            TreeData::FolderRecord& parent =
+                folders[tree_.nodes[tree_.nodes[node].parent].first & ~TreeData::folderFlag];
             ++parent.childCount;
             parent.subfolders += tree_.isFolder(static_cast<Tree::Node>(node)) ? 1 : 0;
         }
@@ -350,8 +352,7 @@ private:
 // Places one archive's entries in order, a few behind the walk, so that
 // each one's slot has been fetched meanwhile. False once the tree can take
 // no more.
-Result<bool> placeArchive(TreeBuilder& builder, const Archive& archive, std::size_t index,
-                          const Tree::Options& options)
+Result<bool> placeArchive(TreeBuilder& builder, const Archive& archive, std::size_t index, const Tree::Options& options)
 {
     const auto place = [&](const Entry& entry) {
         if (builder.full()) {
@@ -487,11 +488,11 @@ std::string Tree::path(Node node) const
         components.push_back(name(node));
     }
     std::string joined;
-    for (auto component = components.rbegin(); component != components.rend(); ++component) {
+    for (const std::string_view component : std::ranges::reverse_view(components)) {
         if (!joined.empty()) {
             joined += '/';
         }
-        joined += *component;
+        joined += component;
     }
     return joined;
 }
@@ -508,10 +509,7 @@ std::span<const Tree::Node> Tree::children(Node folder) const
     return {data_->children.data() + record.firstChild, record.childCount};
 }
 
-std::uint32_t Tree::subfolderCount(Node folder) const
-{
-    return data_->folderOf(folder).subfolders;
-}
+std::uint32_t Tree::subfolderCount(Node folder) const { return data_->folderOf(folder).subfolders; }
 
 std::int64_t Tree::dataOffset(Node file) const { return data_->nodes[file].first; }
 std::int64_t Tree::dataSize(Node file) const { return data_->nodes[file].second; }

@@ -105,8 +105,8 @@ std::size_t ArchivePlan::addEntry(const Archive& archive, const Entry& from)
     entry.size = archive.storedBytes(from);
     entry.offset = from.offset;
     entry.modified = from.number;
-    const std::string_view afterName = std::string_view(from.nameField.data(), from.nameField.size()).substr(
-        std::min(from.name().size() + 1, from.nameField.size()));
+    const std::string_view afterName = std::string_view(from.nameField.data(), from.nameField.size())
+                                           .substr(std::min(from.name().size() + 1, from.nameField.size()));
     entry.recordAsIs = entry.size == from.size && afterName.find_first_not_of('\0') == std::string_view::npos;
     return append(*data_, entry);
 }

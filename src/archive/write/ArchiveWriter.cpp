@@ -94,8 +94,8 @@ public:
     Writer(detail::PlanData& plan, Output& output, const WriteOptions& options)
         : plan_(plan), output_(output), options_(options),
           // no larger than the archive: a small one needs no megabyte
-          bufferSize_(static_cast<std::size_t>(
-              std::clamp<std::int64_t>(plan.archiveSize, Archive::recordSize, largestBuffer))),
+          bufferSize_(
+              static_cast<std::size_t>(std::clamp<std::int64_t>(plan.archiveSize, Archive::recordSize, largestBuffer))),
           buffer_(bufferSize_)
     {
     }
@@ -234,7 +234,8 @@ private:
 
     bool report(std::size_t index)
     {
-        return !options_.progress || options_.progress({index, entriesDone_, written_ + static_cast<std::int64_t>(used_)});
+        return !options_.progress ||
+               options_.progress({index, entriesDone_, written_ + static_cast<std::int64_t>(used_)});
     }
 
     static Error cancelled() { return Error{Step::writeFile, std::make_error_code(std::errc::operation_canceled)}; }
@@ -288,7 +289,8 @@ private:
             if (auto result = flush(); !result) {
                 return result.error();
             }
-            if (const std::error_code error = output_.write({reinterpret_cast<const char*>(bytes.data()), bytes.size()})) {
+            if (const std::error_code error =
+                    output_.write({reinterpret_cast<const char*>(bytes.data()), bytes.size()})) {
                 return Error{Step::writeFile, error};
             }
             written_ += std::ssize(bytes);
