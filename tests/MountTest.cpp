@@ -104,9 +104,8 @@ private:
 // scope of a test: whatever fails, no tremount and no mount outlive it.
 class ForegroundMount {
 public:
-    ForegroundMount(const std::vector<std::string>& arguments, const std::filesystem::path& folder,
-                    std::filesystem::path err)
-        : folder_(folder), err_(std::move(err)), child_(start(arguments))
+    ForegroundMount(const std::vector<std::string>& arguments, std::filesystem::path folder, std::filesystem::path err)
+        : folder_(std::move(folder)), err_(std::move(err)), child_(start(arguments))
     {
         for (int i = 0; i < 500 && !isMounted(folder_) && ::waitpid(child_, nullptr, WNOHANG) == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -127,7 +126,7 @@ public:
     [[nodiscard]] std::string errors() const { return readFile(err_); }
 
 private:
-    pid_t start(const std::vector<std::string>& arguments) const
+    [[nodiscard]] pid_t start(const std::vector<std::string>& arguments) const
     {
         std::filesystem::create_directories(folder_);
         std::vector<std::string> words{"tremount", "-f"};
@@ -497,6 +496,16 @@ TEST_F(MountTest, CommandLineMessages)
         EXPECT_EQ(readFile(out).substr(0, c.expected.size()), c.expected) << readFile(out);
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing.tre")); // never created
+    // --help lists every option, each once
+    ASSERT_EQ(runShellCommand(tremount() + " --help >" + shellWord(out.string())), 0);
+    const std::string helpText = readFile(out);
+    for (const char* option : {"\n    -h,", "\n    -V,", "\n    -T ", "\n    -f ", "\n    -d ", "\n    -s ", "-o uid=",
+                               "-o gid=", "-o umask=", "-o fsname=", "-o allow_other", "-o auto_unmount",
+                               "-o max_threads="}) {
+        const std::size_t first = helpText.find(option);
+        EXPECT_NE(first, std::string::npos) << option;
+        EXPECT_EQ(helpText.find(option, first + 1), std::string::npos) << option;
+    }
 
     // a tree that would not fit in the memory allowed is refused before it
     // is mounted (where the sanitizers' own memory does not count against it)

@@ -36,6 +36,6 @@ void releaseBlock(void* block) noexcept;
 // Asks that memory about to be filled come in large pages where the system
 // has them: a table of a hundred megabytes then costs fifty faults, not
 // twenty-five thousand. Only advice; nothing changes where it is not taken.
-void adviseLargePages(const void* start, std::size_t size) noexcept;
+void adviseLargePages(void* start, std::size_t size) noexcept;
 
 } // namespace tre

@@ -24,7 +24,7 @@ void* allocateBlock(std::size_t size)
 // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): releases what allocateBlock took
 void releaseBlock(void* block) noexcept { std::free(block); }
 
-void adviseLargePages(const void* start, std::size_t size) noexcept
+void adviseLargePages(void* start, std::size_t size) noexcept
 {
 #if defined(MADV_HUGEPAGE)
     constexpr std::uintptr_t largePage = std::uintptr_t{2} << 20;
@@ -34,7 +34,7 @@ void adviseLargePages(const void* start, std::size_t size) noexcept
     const std::uintptr_t end = (address + size) & ~(largePage - 1);
     if (end > first) {
         // (the block's own pointer, moved: no pointer made from an integer)
-        void* inside = const_cast<char*>(static_cast<const char*>(start)) + (first - address);
+        void* inside = static_cast<char*>(start) + (first - address);
         ::madvise(inside, end - first, MADV_HUGEPAGE);
     }
 #else

@@ -19,6 +19,6 @@ void* allocateBlock(std::size_t size)
 void releaseBlock(void* block) noexcept { ::_aligned_free(block); }
 
 // Large pages need a privilege that programs seldom have: no advice here.
-void adviseLargePages(const void* /*start*/, std::size_t /*size*/) noexcept {}
+void adviseLargePages(void* /*start*/, std::size_t /*size*/) noexcept {}
 
 } // namespace tre

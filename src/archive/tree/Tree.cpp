@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <ranges>
 #include <string>
 #include <vector>
 
@@ -488,7 +487,8 @@ std::string Tree::path(Node node) const
         components.push_back(name(node));
     }
     std::string joined;
-    for (const std::string_view component : std::ranges::reverse_view(components)) {
+    std::reverse(components.begin(), components.end());
+    for (const std::string_view component : components) {
         if (!joined.empty()) {
             joined += '/';
         }
