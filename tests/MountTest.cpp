@@ -499,9 +499,9 @@ TEST_F(MountTest, CommandLineMessages)
     // --help lists every option, each once
     ASSERT_EQ(runShellCommand(tremount() + " --help >" + shellWord(out.string())), 0);
     const std::string helpText = readFile(out);
-    for (const char* option : {"\n    -h,", "\n    -V,", "\n    -T ", "\n    -f ", "\n    -d ", "\n    -s ", "-o uid=",
-                               "-o gid=", "-o umask=", "-o fsname=", "-o allow_other", "-o auto_unmount",
-                               "-o max_threads="}) {
+    for (const char* option :
+         {"\n    -h,", "\n    -V,", "\n    -T ", "\n    -f ", "\n    -d ", "\n    -s ",
+          "-o uid=", "-o gid=", "-o umask=", "-o fsname=", "-o allow_other", "-o auto_unmount", "-o max_threads="}) {
         const std::size_t first = helpText.find(option);
         EXPECT_NE(first, std::string::npos) << option;
         EXPECT_EQ(helpText.find(option, first + 1), std::string::npos) << option;
