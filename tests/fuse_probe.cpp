@@ -14,6 +14,7 @@ int main(int argc, char* argv[])
     fuse_args args = FUSE_ARGS_INIT(1, arguments);
     const fuse_lowlevel_ops operations{};
     fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, nullptr);
+    fuse_opt_free_args(&args);
     if (session == nullptr) {
         return 1;
     }
