@@ -46,28 +46,6 @@ std::error_code File::writeAll(const char* data, std::int64_t length)
     return {};
 }
 
-CopiedBytes File::copyThroughBuffer(const File& source, std::int64_t offset, std::int64_t length,
-                                    std::span<char> buffer)
-{
-    CopiedBytes copied;
-    while (copied.bytes < length && !buffer.empty()) {
-        const std::int64_t wanted = std::min<std::int64_t>(length - copied.bytes, std::ssize(buffer));
-        const IoResult read = source.readAt(offset + copied.bytes, buffer.data(), wanted);
-        if (read.bytes > 0) {
-            if (const std::error_code error = writeAll(buffer.data(), read.bytes)) {
-                copied.writeError = error;
-                break;
-            }
-            copied.bytes += read.bytes;
-        }
-        if (read.error || read.bytes < wanted) {
-            copied.readError = read.error;
-            break;
-        }
-    }
-    return copied;
-}
-
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : file_(std::move(other.file_)), temporaryPath_(std::exchange(other.temporaryPath_, {})),
       targetPath_(std::move(other.targetPath_)), replacing_(other.replacing_), mode_(other.mode_), owner_(other.owner_),

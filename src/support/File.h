@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -83,6 +84,15 @@ IoResult readFully(ReadOnce&& readOnce, std::int64_t offset, char* buffer, std::
     return total;
 }
 
+class File;
+
+// Copies `length` bytes of `source` from `offset` on through `buffer`,
+// handing each piece read to `write(std::span<const char>) -> error_code`:
+// until done, the source ends, or a side fails.
+template <typename Write>
+CopiedBytes copyThrough(const File& source, std::int64_t offset, std::int64_t length, std::span<char> buffer,
+                        Write&& write);
+
 // An open file, closed when the handle goes out of scope.
 class File {
 public:
@@ -135,13 +145,34 @@ private:
     static constexpr std::int64_t maxChunk = std::int64_t{1} << 30;
     IoResult readOnce(std::int64_t offset, char* buffer, std::int64_t length) const;
     IoResult writeOnce(const char* data, std::int64_t length);
-    // copyFrom() where the kernel cannot copy: read into the buffer, then written.
-    CopiedBytes copyThroughBuffer(const File& source, std::int64_t offset, std::int64_t length, std::span<char> buffer);
 
     explicit File(std::intptr_t handle) : handle_(handle) {}
 
     std::intptr_t handle_ = closedHandle;
 };
+
+template <typename Write>
+CopiedBytes copyThrough(const File& source, std::int64_t offset, std::int64_t length, std::span<char> buffer,
+                        Write&& write)
+{
+    CopiedBytes copied;
+    while (copied.bytes < length && !buffer.empty()) {
+        const std::int64_t wanted = std::min<std::int64_t>(length - copied.bytes, std::ssize(buffer));
+        const IoResult read = source.readAt(offset + copied.bytes, buffer.data(), wanted);
+        if (read.bytes > 0) {
+            if (const std::error_code error = write(buffer.first(static_cast<std::size_t>(read.bytes)))) {
+                copied.writeError = error;
+                break;
+            }
+            copied.bytes += read.bytes;
+        }
+        if (read.error || read.bytes < wanted) {
+            copied.readError = read.error;
+            break;
+        }
+    }
+    return copied;
+}
 
 // Looks at and opens files by their paths, keeping the folder of the last
 // one open: files of one folder, one after another (as a sorted list of

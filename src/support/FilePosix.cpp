@@ -149,7 +149,9 @@ CopiedBytes File::copyFrom(const File& source, std::int64_t offset, std::int64_t
         return copied;
     }
 #endif
-    const CopiedBytes rest = copyThroughBuffer(source, offset + copied.bytes, length - copied.bytes, buffer);
+    const CopiedBytes rest =
+        copyThrough(source, offset + copied.bytes, length - copied.bytes, buffer,
+                    [this](std::span<const char> bytes) { return writeAll(bytes.data(), std::ssize(bytes)); });
     return {copied.bytes + rest.bytes, rest.readError, rest.writeError};
 }
 

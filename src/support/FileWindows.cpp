@@ -193,7 +193,8 @@ std::error_code File::truncate()
 
 CopiedBytes File::copyFrom(const File& source, std::int64_t offset, std::int64_t length, std::span<char> buffer)
 {
-    return copyThroughBuffer(source, offset, length, buffer);
+    return copyThrough(source, offset, length, buffer,
+                       [this](std::span<const char> bytes) { return writeAll(bytes.data(), std::ssize(bytes)); });
 }
 
 // NOLINTNEXTLINE(readability-make-member-function-const): flushing changes what the disk holds

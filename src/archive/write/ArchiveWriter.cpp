@@ -28,23 +28,8 @@ public:
     [[nodiscard]] virtual CopiedBytes copyFrom(const File& source, std::int64_t offset, std::int64_t length,
                                                std::span<char> buffer)
     {
-        CopiedBytes copied;
-        while (copied.bytes < length) {
-            const std::int64_t wanted = std::min<std::int64_t>(length - copied.bytes, std::ssize(buffer));
-            const IoResult read = source.readAt(offset + copied.bytes, buffer.data(), wanted);
-            if (read.bytes > 0) {
-                if (const std::error_code error = write(buffer.first(static_cast<std::size_t>(read.bytes)))) {
-                    copied.writeError = error;
-                    break;
-                }
-                copied.bytes += read.bytes;
-            }
-            if (read.error || read.bytes < wanted) {
-                copied.readError = read.error;
-                break;
-            }
-        }
-        return copied;
+        return copyThrough(source, offset, length, buffer,
+                           [this](std::span<const char> bytes) { return write(bytes); });
     }
 };
 
