@@ -444,6 +444,8 @@ TEST_F(MountTest, AnArchiveChangedWhileMountedFailsItsReads)
 TEST_F(MountTest, TheForegroundUnmountsOnSigtermAndListsWhatIsLeftOut)
 {
     ArchiveWriter().add("../up", "x").add("f", "1").add("f/g", "2").add("ok", "3").writeTo(archive);
+    const std::filesystem::path more = dir.path() / "more.tre";
+    ArchiveWriter().add("d/e", "4").add("d", "5").writeTo(more);
     const ForegroundMount mount({archive.string()}, mnt, dir.path() / "err.txt");
     ASSERT_TRUE(mount.mounted());
     EXPECT_EQ(readFile(mnt / "ok"), "3");
@@ -456,11 +458,11 @@ TEST_F(MountTest, TheForegroundUnmountsOnSigtermAndListsWhatIsLeftOut)
               "tremount: entry 0 (../up) is left out: unsafe name\n"
               "tremount: entry 2 (f/g) is left out: a file stands where a folder of its path should be\n");
     // detached, it says how many, and where to look
-    const Mount detached(archive, mnt);
+    const Mount detached(shellWord(archive.string()) + " " + shellWord(more.string()), mnt, "", 0);
     ASSERT_EQ(detached.status(), 0);
     EXPECT_EQ(readFile(mnt.string() + ".err"),
-              "tremount: 2 entries left out (files where folders are needed, unsafe names); mount with -f to list "
-              "them\n");
+              "tremount: 3 entries left out (files where folders are needed, folders where files should be, unsafe "
+              "names); mount with -f to list them\n");
 }
 
 TEST_F(MountTest, CommandLineMessages)

@@ -103,10 +103,15 @@ TEST(OutputFile, AReplacementKeepsTheModeAndOwnerOfWhatItReplaces)
     writeFile(archivePath, ArchiveWriter().add("e", "entry").bytes());
     constexpr uid_t nobody = 65534;
     const bool root = ::geteuid() == 0;
-    for (const mode_t mode : {0640, 0604, 02750}) {
+    struct Case {
+        mode_t mode;
+        uid_t owner; // the group is nobody's in each case
+    };
+    for (const Case& c : {Case{0640, nobody}, Case{0604, nobody}, Case{02750, ::geteuid()}}) {
+        const mode_t mode = c.mode;
         SCOPED_TRACE(mode);
         if (root) {
-            ASSERT_EQ(::chown(archivePath.c_str(), nobody, nobody), 0);
+            ASSERT_EQ(::chown(archivePath.c_str(), c.owner, nobody), 0);
         }
         ASSERT_EQ(::chmod(archivePath.c_str(), mode), 0); // after the owner: a change of owner clears set-ID bits
         const tre::Archive archive = std::move(tre::Archive::open(archivePath).value());
@@ -114,7 +119,8 @@ TEST(OutputFile, AReplacementKeepsTheModeAndOwnerOfWhatItReplaces)
         struct stat status {};
         ASSERT_EQ(::stat(archivePath.c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 07777U, mode);
-        EXPECT_EQ(status.st_uid, root ? nobody : ::geteuid());
+        EXPECT_EQ(status.st_uid, root ? c.owner : ::geteuid());
+        EXPECT_EQ(status.st_gid, root ? nobody : ::getegid());
         EXPECT_EQ(readFile(archivePath), "replaced");
     }
 }

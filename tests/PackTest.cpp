@@ -120,6 +120,22 @@ TEST(ArchiveWriter, TheLayoutIsCanonicalAndTheSamePlanGivesTheSameBytes)
         return std::error_code();
     }));
     EXPECT_EQ(again, written);
+
+    // a large buffer goes out on its own; a replacement after a check is
+    // checked again before it is written
+    const TempDir dir;
+    const std::string large(3 << 19, 'L');
+    writeFile(dir.path() / "file", "from a file");
+    tre::ArchivePlan second;
+    second.addBytes("large", bytesOf(large));
+    const std::size_t replaced = second.addBytes("replaced", bytesOf(first));
+    ASSERT_TRUE(second.check().ok());
+    second.replaceWithFile(replaced, dir.path() / "file");
+    const std::filesystem::path path = dir.path() / "second.tre";
+    ASSERT_TRUE(tre::writeArchive(second, path));
+    const tre::Archive back = std::move(tre::Archive::open(path).value());
+    EXPECT_EQ(back.readString(back.entry(0).value()).value(), large);
+    EXPECT_EQ(back.readString(back.entry(1).value()).value(), "from a file");
 }
 
 // Everything the format cannot hold is found before a byte is written,
@@ -362,6 +378,7 @@ TEST_F(PackTest, RefusalsWriteNothing)
         {{"-f", out, "--header-word", "2147483648", "x"}, 2, "trepack: --header-word takes a signed 32-bit"},
         {{"-f", out, "--bogus", "x"}, 2, "trepack: unknown option --bogus\n"},
         {{"-f", out, "--base", dir / "missing.tre"}, 1, "trepack: cannot read (" + dir / "missing.tre" + "): "},
+        {{"-f", out, "-T", dir / "missing.txt"}, 1, "trepack: cannot read (" + dir / "missing.txt" + "): "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.back());
@@ -382,6 +399,8 @@ TEST_F(PackTest, OutputsListingsAndListsOfPaths)
     const std::string t = toUtf8(tree);
     const PackRun toFile = runTrepack({"-f", out, "-v", "-C", t, "sub", "a"});
     EXPECT_EQ(toFile.output, "a\nsub/b\n");
+    // every old entry's name too, though they go at once
+    EXPECT_EQ(runTrepack({"--base", out, "-f", dir / "again.tre", "-v"}).output, "a\nsub/b\n");
     const PackRun toPipe = runTrepack({"-f", "-", "-v", "-C", t, "sub", "a"});
     EXPECT_EQ(toPipe.output, readFile(fromUtf8(out))); // the archive's bytes only; the names went to err
     EXPECT_EQ(toPipe.errors, "a\nsub/b\n");
