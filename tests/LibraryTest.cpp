@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <span>
 #include <limits>
 #include <set>
+#include <span>
 #include <string>
 #include <type_traits>
 #include <vector>

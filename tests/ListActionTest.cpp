@@ -99,7 +99,10 @@ TEST_F(ListActionTest, ArchiveThatShrinksAfterOpeningStopsEveryWalk)
     std::ostringstream json;
     const std::vector<Case> cases{
         {[&](Report& report) { listToConsole(report, opened, all, {}); }, "0: a\n" + shortRead},
-        {[&](Report& report) { listToConsole(report, opened, all, {.json = true}, {&json, false}); }, shortRead},
+        {[&](Report& report) {
+             listToConsole(report, opened, all, {.json = true}, {&json, false});
+         },
+         shortRead},
         {[&](Report& report) { listToFile(report, opened, listPath, all, {}); }, shortRead},
         {[&](Report& report) { checkArchive(report, opened, all); },
          shortRead + "Exit Message: Tested 1 entries: 0 damaged.\n"},

@@ -454,6 +454,12 @@ TEST_F(MountTest, TheForegroundUnmountsOnSigtermAndListsWhatIsLeftOut)
     ::waitpid(mount.process(), &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_FALSE(isMounted(mnt));
+    // unmounted from outside, it ends as well, and well
+    const ForegroundMount again({archive.string()}, mnt, dir.path() / "again.txt");
+    ASSERT_TRUE(again.mounted());
+    ASSERT_EQ(runShellCommand("fusermount3 -u " + shellWord(mnt.string())), 0);
+    ::waitpid(again.process(), &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(mount.errors(),
               "tremount: entry 0 (../up) is left out: unsafe name\n"
               "tremount: entry 2 (f/g) is left out: a file stands where a folder of its path should be\n");

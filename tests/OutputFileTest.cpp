@@ -126,6 +126,17 @@ TEST(OutputFile, AReplacementKeepsTheModeAndOwnerOfWhatItReplaces)
 }
 #endif
 
+#if !defined(_WIN32)
+// A device is written as it is: never emptied, never replaced.
+TEST(OutputFile, ADeviceIsWrittenAsItIs)
+{
+    tre::Result<tre::OutputFile> output = tre::OutputFile::create("/dev/null");
+    ASSERT_TRUE(output) << output.error().message();
+    EXPECT_TRUE(output->write(std::string_view("discarded")));
+    EXPECT_TRUE(output->commit());
+}
+#endif
+
 // Without an archive to keep (or one in memory), a file is written in place:
 // its other hard links see the new bytes.
 TEST(OutputFile, AFileThatIsNoArchiveIsWrittenInPlace)

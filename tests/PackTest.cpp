@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -365,7 +366,8 @@ TEST_F(PackTest, RefusalsWriteNothing)
     const std::vector<Case> cases{
         {{"-f", out, "-C", t, "ok", std::string(65, 'n')},
          1,
-         "trepack: the name of " + t + "/" + std::string(65, 'n') + " is 65 bytes long; a name holds at most 64\n"},
+         "trepack: the name of " + t + "/" + std::string(65, 'n') +
+             " is 65 bytes long; a name holds at most 64\ntrepack: nothing was written (" + out + " is unchanged)\n"},
         {{"-f", out, "-C", t, "dup", "-C", "../other", "dup"},
          1,
          "trepack: two inputs give the name dup: " + t + "/dup and " + t + "/../other/dup\n"},
@@ -401,6 +403,13 @@ TEST_F(PackTest, OutputsListingsAndListsOfPaths)
     EXPECT_EQ(toFile.output, "a\nsub/b\n");
     // every old entry's name too, though they go at once
     EXPECT_EQ(runTrepack({"--base", out, "-f", dir / "again.tre", "-v"}).output, "a\nsub/b\n");
+    // the fields' extremes, a sign and all
+    ASSERT_EQ(runTrepack({"-f", dir / "edges.tre", "--prefix-byte", "+255", "--header-word=-2147483648", "-C", t, "a"})
+                  .status,
+              0);
+    const tre::Archive edges = tre::Archive::fromBytes(readFile(dir.path() / "edges.tre"));
+    EXPECT_EQ(edges.headerWord(), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(edges.entry(0).value().prefixByte, 255);
     const PackRun toPipe = runTrepack({"-f", "-", "-v", "-C", t, "sub", "a"});
     EXPECT_EQ(toPipe.output, readFile(fromUtf8(out))); // the archive's bytes only; the names went to err
     EXPECT_EQ(toPipe.errors, "a\nsub/b\n");
