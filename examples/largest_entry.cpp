@@ -4,10 +4,32 @@
 // names match, safely.
 // Usage: largest_entry <archive> [<pattern> <folder>]
 #include <array>
+#include <cstdio>
 #include <iostream>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include <tre/tre.h>
+
+// Names and bytes come from the archive: a control byte written to a
+// terminal could move the cursor or retitle the window, so each is shown as
+// \xNN instead.
+static std::string printable(std::string_view text)
+{
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f || c == '\\') {
+            std::array<char, 5> escaped{};
+            std::snprintf(escaped.data(), escaped.size(), "\\x%02x", byte);
+            shown += escaped.data();
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
 
 int main(int argc, char* argv[])
 {
@@ -34,8 +56,8 @@ int main(int argc, char* argv[])
     if (largest) {
         std::array<char, 16> head{};
         const tre::Result<std::size_t> read = archive->read(*largest, 0, head);
-        std::cout << "largest: " << largest->number << ": " << largest->name() << " (" << largest->size
-                  << " bytes), starting \"" << std::string_view(head.data(), read.value_or(0)) << "\"\n";
+        std::cout << "largest: " << largest->number << ": " << printable(largest->name()) << " (" << largest->size
+                  << " bytes), starting \"" << printable(std::string_view(head.data(), read.value_or(0))) << "\"\n";
     }
     if (argc == 4) {
         tre::Result<tre::FolderExtraction> folder = tre::FolderExtraction::open(*archive, argv[3]);
@@ -55,7 +77,7 @@ int main(int argc, char* argv[])
                 const bool whole = result.outcome == tre::Outcome::written && result.bytes == entry->size;
                 extracted += whole ? 1 : 0;
                 if (!whole) {
-                    std::cerr << entry->name() << ": " << result.message() << '\n';
+                    std::cerr << printable(entry->name()) << ": " << result.message() << '\n';
                 }
             }
         }
